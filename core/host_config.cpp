@@ -1,0 +1,76 @@
+#include "core/host_config.h"
+
+#include <boost/property_tree/ini_parser.hpp>
+#include <boost/property_tree/ptree.hpp>
+#include <cstdlib>
+#include <fstream>
+
+#include "core/text.h"
+
+namespace velquist {
+
+namespace {
+
+struct Field {
+    const char* key;
+    const char* env;
+    std::string HostConfig::* member;
+};
+
+const Field kFields[] = {
+    {"search_host", "VELQUIST_SEARCH_HOST", &HostConfig::searchHost},
+    {"search_domain", "VELQUIST_SEARCH_DOMAIN", &HostConfig::searchDomain},
+    {"account_host", "VELQUIST_ACCOUNT_HOST", &HostConfig::accountHost},
+    {"statistics_host", "VELQUIST_STATISTICS_HOST", &HostConfig::statisticsHost},
+    {"report_host", "VELQUIST_REPORT_HOST", &HostConfig::reportHost},
+    {"ua_host", "VELQUIST_UA_HOST", &HostConfig::uaHost},
+    {"download_host", "VELQUIST_DOWNLOAD_HOST", &HostConfig::downloadHost},
+};
+
+void SetTimeout(HostConfig& config, const std::string& text) {
+    const int seconds = DecimalToInt(text);
+    if (seconds > 0) config.httpTimeoutSeconds = seconds;
+}
+
+}  // namespace
+
+void HostConfig::applyFile(const std::string& iniPath) {
+    std::ifstream in(iniPath);
+    if (!in) return;
+    boost::property_tree::ptree tree;
+    try {
+        boost::property_tree::read_ini(in, tree);
+    } catch (const boost::property_tree::ptree_error&) {
+        return;  // a broken file changes nothing
+    }
+    const auto hosts = tree.get_child_optional("hosts");
+    if (!hosts) return;
+    for (const auto& field : kFields) {
+        if (auto value = hosts->get_optional<std::string>(field.key))
+            if (!TrimWhitespace(*value).empty()) this->*field.member = TrimWhitespace(*value);
+    }
+    if (auto timeout = hosts->get_optional<std::string>("http_timeout")) SetTimeout(*this, *timeout);
+}
+
+void HostConfig::applyEnvironment() {
+    for (const auto& field : kFields) {
+        const char* value = std::getenv(field.env);
+        if (value && *value) this->*field.member = value;
+    }
+    if (const char* timeout = std::getenv("VELQUIST_HTTP_TIMEOUT")) SetTimeout(*this, timeout);
+}
+
+HostConfig HostConfig::Load(const std::string& programFolder, const std::string& dataFolder) {
+    HostConfig config;
+    config.applyFile(programFolder + "/velquist.ini");
+    if (dataFolder != programFolder) config.applyFile(dataFolder + "/velquist.ini");
+    config.applyEnvironment();
+    return config;
+}
+
+std::string ServiceBaseUrl(const std::string& host) {
+    if (host.find("://") != std::string::npos) return host;
+    return "http://" + host;
+}
+
+}  // namespace velquist

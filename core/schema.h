@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+
+#include "core/user_notifier.h"
+
+namespace velquist {
+
+// The built-in schema script: "begin;", the CREATE statements with bracketed names, "commit;".
+const std::string& BuiltinSchemaScript();
+
+inline constexpr int kSchemaFromText = 1;
+inline constexpr int kSchemaFromFile = 2;
+
+// Brings the database at `databasePath` up to the script: creates missing tables and indexes,
+// adds columns an existing table lacks, never drops or changes anything. `mode` 1 takes
+// `script` as the text, 2 as the path of a file holding it. False when the database cannot be
+// opened ("数据库打开失败！" is shown), the file cannot be read, or adding a column failed.
+bool SyncSchema(const std::string& databasePath, const std::string& script, int mode,
+                UserNotifier& notifier);
+
+// The start-up sequence for the database: data and database folders, schema sync, and a check
+// that the database opens and can be read. On failure "数据库打开失败！" has reached `notifier`.
+bool PrepareDatabase(const std::string& dataFolder, const std::string& databaseFolder,
+                     const std::string& databasePath, UserNotifier& notifier);
+
+inline constexpr const char* kDatabaseOpenFailed = "数据库打开失败！";
+
+}  // namespace velquist
