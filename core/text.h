@@ -22,6 +22,9 @@ std::string UrlEncodeForm(std::string_view bytes);
 // Removes ASCII white space (space, tab, CR, LF, VT, FF) at both ends.
 std::string TrimWhitespace(std::string_view text);
 
+// Rank texts ("第14名，第2页", "左4") are kept to this many bytes.
+inline constexpr std::size_t kRankTextMaxBytes = 31;
+
 // The longest prefix of at most `maxBytes` bytes that does not split a UTF-8 character.
 std::string Utf8Prefix(std::string_view text, std::size_t maxBytes);
 

@@ -1,0 +1,216 @@
+#include "records/site_records.h"
+
+#include <boost/regex.hpp>
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <charconv>
+#include <stdexcept>
+
+#include "core/database.h"
+#include "core/text.h"
+
+namespace velquist {
+
+int ReloadSiteList(const std::string& dbPath) {
+    DbConnection db;
+    if (!db.open(dbPath)) return 0;
+    const int count = ReadSingleInt(db, "SELECT COUNT(*) FROM website");
+    std::vector<PromotionSite> sites;
+    sites.reserve(static_cast<std::size_t>(std::max(count, 0)));
+    DbStatement select(db, "SELECT url,selected FROM website ORDER BY url ASC;");
+    for (int rc = select.step(); rc == kSqliteRow; rc = select.step()) {
+        if (select.columnIsNull(0)) continue;
+        sites.push_back({select.columnText(0), select.columnInt(1)});
+    }
+    Process().setPromotionSites(std::move(sites));
+    return count;
+}
+
+namespace {
+
+// The sites in entry order; nullopt when the read ends in an error, because saving a shortened
+// list would lose the missing sites.
+std::optional<std::vector<PromotionSite>> ReadSitesInEntryOrder(DbConnection& db) {
+    const int count = ReadSingleInt(db, "SELECT COUNT(*) FROM website");
+    std::vector<PromotionSite> sites;
+    sites.reserve(static_cast<std::size_t>(std::max(count, 0)));
+    DbStatement select(db, "SELECT url, selected FROM website ORDER BY urlid ASC");
+    int rc = select.step();
+    for (; rc == kSqliteRow; rc = select.step())
+        sites.push_back({select.columnText(0), select.columnInt(1)});
+    if (rc != kSqliteDone) return std::nullopt;
+    return sites;
+}
+
+// "DELETE FROM website" and one insert per site; the caller owns the transaction.
+bool WriteSites(DbConnection& db, const std::vector<PromotionSite>& sites) {
+    {
+        DbStatement clear(db, "DELETE FROM website");
+        if (!StepSucceeded(clear.step())) return false;
+    }
+    DbStatement insert(db, "INSERT INTO website (urlid,url,selected) VALUES (?,?,?)");
+    for (std::size_t position = 0; position < sites.size(); ++position) {
+        insert.bindInt(1, static_cast<int>(position));
+        insert.bindText(2, sites[position].url);
+        insert.bindInt(3, sites[position].selected);
+        const int rc = insert.step();
+        insert.reset();
+        if (!StepSucceeded(rc)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::vector<PromotionSite>> LoadSitesForSettings(const std::string& dbPath) {
+    DbConnection db;
+    if (!db.open(dbPath)) return std::nullopt;
+    return ReadSitesInEntryOrder(db);
+}
+
+bool SaveSites(const std::string& dbPath, const std::vector<PromotionSite>& sites) {
+    DbConnection db;
+    if (!db.open(dbPath)) return false;
+    WriteTransaction transaction(db);
+    if (!transaction.begun() || !WriteSites(db, sites)) return false;
+    return transaction.commit();
+}
+
+bool IsValidSiteAddress(const std::string& utf8) {
+    static const boost::regex pattern(
+        "(?:[a-z0-9](?:[-a-z0-9]*[a-z0-9])?\\.)+(?:com|xyz|net|edu|biz|gov|org|asia|in(?:t|fo)|"
+        "(?-i:[a-z][a-z]))(\\/.*)*",
+        boost::regex::perl | boost::regex::icase);
+    try {
+        return boost::regex_match(utf8, pattern);
+    } catch (const std::runtime_error&) {
+        // Boost gives up on texts that would take too long to match; such a text is no address.
+        return false;
+    }
+}
+
+SiteCheckResult CheckNewSite(const std::string& typed, const std::vector<PromotionSite>& current) {
+    SiteCheckResult result;
+    const std::string trimmed = TrimWhitespace(typed);
+    if (trimmed.empty()) {
+        result.message = kSiteEmpty;
+        return result;
+    }
+    std::string url = ReplaceAll(trimmed, "HTTP://", "");
+    url = ReplaceAll(url, "http://", "");
+    url = ReplaceAll(url, "Http://", "");
+    if (!IsValidSiteAddress(url)) {
+        result.message = fmt::format(kSiteInvalidFormat, trimmed);
+        return result;
+    }
+    const bool duplicate = std::any_of(current.begin(), current.end(),
+                                       [&url](const PromotionSite& site) { return site.url == url; });
+    if (duplicate) {
+        result.message = fmt::format(kSiteDuplicateFormat, trimmed);
+        return result;
+    }
+    result.accepted = true;
+    result.url = std::move(url);
+    return result;
+}
+
+std::optional<std::size_t> FindSite(const std::vector<PromotionSite>& sites,
+                                    const std::string& urlOrPosition) {
+    const auto byUrl = std::find_if(sites.begin(), sites.end(), [&](const PromotionSite& site) {
+        return site.url == urlOrPosition;
+    });
+    if (byUrl != sites.end()) return static_cast<std::size_t>(byUrl - sites.begin());
+    // A valid address always holds a dot, so an all-digit text can only be a position.
+    std::size_t position = 0;
+    const char* first = urlOrPosition.data();
+    const char* last = first + urlOrPosition.size();
+    const auto [end, error] = std::from_chars(first, last, position);
+    if (urlOrPosition.empty() || error != std::errc() || end != last) return std::nullopt;
+    if (position < 1 || position > sites.size()) return std::nullopt;
+    return position - 1;
+}
+
+namespace {
+
+// Reads, edits and writes the stored list inside one write transaction, so an edit made by
+// another process meanwhile is neither lost nor overwritten with a stale list.
+template <typename Edit>
+SiteEditStatus EditSites(const std::string& dbPath, UserNotifier& notifier, Edit edit) {
+    const auto failed = [&notifier] {
+        notifier.showMessage(kSiteSaveFailed);
+        return SiteEditStatus::SaveFailed;
+    };
+    {
+        DbConnection db;
+        if (!db.open(dbPath)) return failed();
+        WriteTransaction transaction(db);
+        if (!transaction.begun()) return failed();
+        auto sites = ReadSitesInEntryOrder(db);
+        if (!sites) return failed();
+        const SiteEditStatus status = edit(*sites);
+        if (status != SiteEditStatus::Saved) return status;
+        if (!WriteSites(db, *sites) || !transaction.commit()) return failed();
+    }
+    Process().siteColumnCount = ReloadSiteList(dbPath);
+    return SiteEditStatus::Saved;
+}
+
+}  // namespace
+
+SiteEditStatus AddSite(const std::string& dbPath, const std::string& typed,
+                       UserNotifier& notifier) {
+    const SiteEditStatus status =
+        EditSites(dbPath, notifier, [&](std::vector<PromotionSite>& sites) {
+            SiteCheckResult check = CheckNewSite(typed, sites);
+            if (!check.accepted) {
+                notifier.showMessage(check.message);
+                return SiteEditStatus::Refused;
+            }
+            sites.push_back({std::move(check.url), 1});
+            return SiteEditStatus::Saved;
+        });
+    // Success is only reported once the site is really stored.
+    if (status == SiteEditStatus::Saved) notifier.showMessage(kSiteAdded, "");
+    return status;
+}
+
+SiteEditStatus SetSiteEnabled(const std::string& dbPath, const std::string& urlOrPosition,
+                              bool enabled, UserNotifier& notifier) {
+    return EditSites(dbPath, notifier, [&](std::vector<PromotionSite>& sites) {
+        const auto index = FindSite(sites, urlOrPosition);
+        if (!index) return SiteEditStatus::NotFound;
+        sites[*index].selected = enabled ? 1 : 0;
+        return SiteEditStatus::Saved;
+    });
+}
+
+SiteEditStatus ModifySite(const std::string& dbPath, const std::string& urlOrPosition,
+                          const std::string& typed, UserNotifier& notifier) {
+    return EditSites(dbPath, notifier, [&](std::vector<PromotionSite>& sites) {
+        const auto index = FindSite(sites, urlOrPosition);
+        if (!index) return SiteEditStatus::NotFound;
+        // The edited site itself is no duplicate of its new address.
+        std::vector<PromotionSite> others = sites;
+        others.erase(others.begin() + static_cast<std::ptrdiff_t>(*index));
+        SiteCheckResult check = CheckNewSite(typed, others);
+        if (!check.accepted) {
+            notifier.showMessage(check.message);
+            return SiteEditStatus::Refused;
+        }
+        sites[*index].url = std::move(check.url);
+        return SiteEditStatus::Saved;
+    });
+}
+
+SiteEditStatus RemoveSite(const std::string& dbPath, const std::string& urlOrPosition,
+                          UserNotifier& notifier) {
+    return EditSites(dbPath, notifier, [&](std::vector<PromotionSite>& sites) {
+        const auto index = FindSite(sites, urlOrPosition);
+        if (!index) return SiteEditStatus::NotFound;
+        sites.erase(sites.begin() + static_cast<std::ptrdiff_t>(*index));
+        return SiteEditStatus::Saved;
+    });
+}
+
+}  // namespace velquist
