@@ -1,1 +1,0 @@
-// Keeps a library target valid while its folder is still empty of sources.
