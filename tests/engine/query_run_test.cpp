@@ -1,0 +1,282 @@
+#include "engine/query_run.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <thread>
+
+#include "core/database.h"
+#include "engine_test_support.h"
+
+namespace velquist {
+namespace {
+
+using testing::FillerPage;
+using testing::RecordingSleeper;
+using testing::StandinFixture;
+using testing::TempDatabase;
+
+// Collects the run's events in arrival order; "run ended" wakes the waiting test.
+class RecordingListener final : public QueryRunListener {
+public:
+    void keywordFinished(QueryKind, std::unique_ptr<STRUCT_WORD> item) override {
+        std::lock_guard lock(m_mutex);
+        events.push_back("keyword");
+        items.push_back(std::move(item));
+    }
+    void runEnded(QueryKind) override {
+        std::lock_guard lock(m_mutex);
+        events.push_back("end");
+        m_cv.notify_all();
+    }
+    bool waitForEnd(std::chrono::seconds limit) {
+        std::unique_lock lock(m_mutex);
+        return m_cv.wait_for(lock, limit, [this] {
+            return std::find(events.begin(), events.end(), "end") != events.end();
+        });
+    }
+    int keywordEvents() {
+        std::lock_guard lock(m_mutex);
+        return static_cast<int>(items.size());
+    }
+
+    std::vector<std::string> events;
+    std::vector<std::unique_ptr<STRUCT_WORD>> items;
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+};
+
+std::string World(int keywords, int delayMs) {
+    std::string world = R"({"planted_sites": [], "keywords": {)";
+    for (int i = 0; i < keywords; ++i) {
+        world += std::string(i ? "," : "") + "\"kw" + std::to_string(i) + "\": {\"pages\": [" +
+                 (i % 2 ? FillerPage("k") : std::string(R"(["a.cn","www.mine.com/x"])")) +
+                 "], \"ads\": {\"right\": [\"mine.com\"]}" +
+                 (delayMs ? ", \"delay_ms\": " + std::to_string(delayMs) : std::string()) + "}";
+    }
+    return world + "}}";
+}
+
+std::vector<std::unique_ptr<STRUCT_WORD>> Items(int count) {
+    std::vector<std::unique_ptr<STRUCT_WORD>> items;
+    for (int i = 0; i < count; ++i) {
+        auto item = std::make_unique<STRUCT_WORD>();
+        item->id = i + 1;
+        item->keyword = "kw" + std::to_string(i);
+        items.push_back(std::move(item));
+    }
+    return items;
+}
+
+void InsertKeywords(const std::string& db, int count, bool paid) {
+    DbConnection c(db);
+    for (int i = 0; i < count; ++i) {
+        DbStatement s(c, paid ? "INSERT INTO keyword (keyword,unit,plan,keywordId,unitid) VALUES "
+                                "(?,'u','p',?,1)"
+                              : "INSERT INTO seokeyword (keyword,keywordId) VALUES (?,?)");
+        s.bindText(1, "kw" + std::to_string(i));
+        s.bindInt(2, i + 1);
+        ASSERT_EQ(s.step(), kSqliteDone);
+    }
+}
+
+int Count(const std::string& db, const std::string& sql) {
+    DbConnection c(db);
+    return ReadSingleInt(c, sql);
+}
+
+class QueryRunTest : public ::testing::Test {
+protected:
+    void configure(QueryPage& page, const StandinFixture& standin) {
+        page.databasePath = db.path();
+        page.sites = {{"other.com", 1}, {"www.mine.com", 1}, {"disabled.com", 0}};
+        page.scan.endpoints = standin.endpoints();
+        page.scan.pageCount = &pages;
+        page.scan.sleep = sleeper.sleeper();
+        page.running = &running;
+        page.finished = &finished;
+        page.httpTimeoutSeconds = 20;
+    }
+
+    TempDatabase db;
+    std::atomic<int> pages{1};
+    std::atomic<bool> running{false};
+    std::atomic<bool> finished{true};
+    RecordingSleeper sleeper;
+};
+
+TEST_F(QueryRunTest, SevenKeywordsGiveSevenEventsThenOneEndAndStoreEveryResult) {
+    StandinFixture standin(World(7, 0));
+    InsertKeywords(db.path(), 7, false);
+    RecordingListener listener;
+    QueryPage page(QueryKind::Natural, listener);
+    configure(page, standin);
+
+    EXPECT_EQ(BeginQueryRun(page, Items(7)), 5);
+    ASSERT_TRUE(listener.waitForEnd(std::chrono::seconds(60)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // a late event would show here
+    ASSERT_EQ(listener.events.size(), 8u);
+    EXPECT_EQ(listener.events.back(), "end");
+    EXPECT_TRUE(finished.load());
+    EXPECT_FALSE(running.load());
+    for (const auto& item : listener.items) {
+        ASSERT_EQ(item->siteCount(), 2);  // enabled sites only
+        const bool planted = (item->id - 1) % 2 == 0;
+        EXPECT_EQ(item->sites[1].rankText, planted ? "第2名，第1页" : "") << item->keyword;
+        EXPECT_EQ(item->sites[0].rankText, "");
+    }
+    EXPECT_EQ(Count(db.path(), "SELECT COUNT(*) FROM seorank"), 14);
+    EXPECT_EQ(Count(db.path(), "SELECT COUNT(*) FROM seorank WHERE rank='无'"), 7 + 3);
+    EXPECT_EQ(Count(db.path(), "SELECT COUNT(*) FROM seokeyword WHERE time IS NOT NULL"), 7);
+    // Four seconds between the keywords of one worker, as long as the run goes.
+    const auto waits = sleeper.waits();
+    EXPECT_GE(std::count(waits.begin(), waits.end(), 4000), 2);
+}
+
+TEST_F(QueryRunTest, PaidRunStoresSlotsAndUsesTheShortPause) {
+    StandinFixture standin(World(2, 0));
+    InsertKeywords(db.path(), 2, true);
+    RecordingListener listener;
+    QueryPage page(QueryKind::Paid, listener);
+    configure(page, standin);
+    auto items = Items(2);
+    for (auto& item : items) {
+        item->unit = "u";
+        item->plan = "p";
+    }
+    BeginQueryRun(page, std::move(items));
+    ASSERT_TRUE(listener.waitForEnd(std::chrono::seconds(60)));
+    EXPECT_EQ(Count(db.path(), "SELECT COUNT(*) FROM semrank WHERE rank='右1' AND rankNum=51"), 2);
+    EXPECT_EQ(Count(db.path(), "SELECT COUNT(*) FROM keyword WHERE time IS NOT NULL"), 2);
+    for (const auto w : sleeper.waits()) EXPECT_NE(w, 4000);
+}
+
+TEST_F(QueryRunTest, StopWithFiveInFlightGivesAtMostFiveMoreThenOneEnd) {
+    StandinFixture standin(World(12, 800));
+    RecordingListener listener;
+    QueryPage page(QueryKind::Natural, listener);
+    configure(page, standin);
+    BeginQueryRun(page, Items(12));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // five requests are stalled now
+    RequestStop(page);
+    ASSERT_TRUE(listener.waitForEnd(std::chrono::seconds(30)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_LE(listener.keywordEvents(), 5);
+    EXPECT_GE(listener.keywordEvents(), 1);
+    EXPECT_EQ(listener.events.back(), "end");
+    EXPECT_EQ(std::count(listener.events.begin(), listener.events.end(), "end"), 1);
+    EXPECT_EQ(page.queue.count(), 7u);  // the rest stays queued for the page to free
+    EXPECT_LE(standin.server.requestCount(), 5);
+}
+
+TEST_F(QueryRunTest, NoEnabledSiteEmptiesTheQueueAndEnds) {
+    StandinFixture standin(World(3, 0));
+    RecordingListener listener;
+    QueryPage page(QueryKind::Natural, listener);
+    configure(page, standin);
+    page.sites = {{"off.com", 0}};
+    BeginQueryRun(page, Items(3));
+    ASSERT_TRUE(listener.waitForEnd(std::chrono::seconds(10)));
+    EXPECT_EQ(listener.events, std::vector<std::string>{"end"});
+    EXPECT_EQ(standin.server.requestCount(), 0);
+}
+
+TEST_F(QueryRunTest, FailedInsertKeepsTheKeywordsOldResults) {
+    {
+        DbConnection c(db.path());
+        DbStatement old(c, "INSERT INTO seorank (rank,url,keywordId,rankNum) VALUES ('第1名，第1页','a.com',1,1)");
+        ASSERT_EQ(old.step(), kSqliteDone);
+        DbStatement trigger(c, "CREATE TRIGGER refuse BEFORE INSERT ON seorank WHEN NEW.url='bad.com' "
+                               "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+        ASSERT_EQ(trigger.step(), kSqliteDone);
+    }
+    STRUCT_WORD item;
+    item.id = 1;
+    item.keyword = "k";
+    item.sites.resize(2);
+    item.sites[0].url = "good.com";
+    item.sites[1].url = "bad.com";
+    EXPECT_FALSE(StoreNaturalResults(db.path(), item));
+    EXPECT_EQ(Count(db.path(), "SELECT COUNT(*) FROM seorank WHERE keywordId=1 AND url='a.com'"), 1);
+    EXPECT_EQ(Count(db.path(), "SELECT COUNT(*) FROM seorank WHERE url='good.com'"), 0);
+
+    item.sites.pop_back();
+    EXPECT_TRUE(StoreNaturalResults(db.path(), item));
+    EXPECT_EQ(Count(db.path(), "SELECT COUNT(*) FROM seorank WHERE keywordId=1"), 1);
+    EXPECT_EQ(Count(db.path(), "SELECT COUNT(*) FROM seorank WHERE rank='无' AND url='good.com'"), 1);
+}
+
+TEST_F(QueryRunTest, WorkersStoreWhileAnotherProcessReads) {
+    StandinFixture standin(World(10, 0));
+    InsertKeywords(db.path(), 10, false);
+    const pid_t reader = fork();
+    ASSERT_GE(reader, 0);
+    if (reader == 0) {
+        // The child reads the joined list over and over until the run is surely over.
+        int failures = 0;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        while (std::chrono::steady_clock::now() < until) {
+            DbConnection c;
+            if (!c.open(db.path())) ++failures;
+            DbStatement s(c, "SELECT a.keywordId,a.keyword,a.time,b.rank,b.url,b.rankNum FROM seokeyword "
+                             "AS a LEFT JOIN seorank AS b ON a.keywordId=b.keywordId ORDER BY id, url ASC");
+            int rc;
+            while ((rc = s.step()) == kSqliteRow) {
+            }
+            if (rc != kSqliteDone) ++failures;
+        }
+        _exit(failures == 0 ? 0 : 1);
+    }
+    RecordingListener listener;
+    QueryPage page(QueryKind::Natural, listener);
+    configure(page, standin);
+    BeginQueryRun(page, Items(10));
+    ASSERT_TRUE(listener.waitForEnd(std::chrono::seconds(60)));
+    int status = 0;
+    ASSERT_EQ(waitpid(reader, &status, 0), reader);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(Count(db.path(), "SELECT COUNT(*) FROM seorank"), 20);
+}
+
+TEST_F(QueryRunTest, StopDuringAStalledFetchEndsWhenTheTransferReturns) {
+    StandinFixture standin(World(1, 1500));
+    RecordingListener listener;
+    QueryPage page(QueryKind::Natural, listener);
+    configure(page, standin);
+    page.httpTimeoutSeconds = 5;
+    const auto start = std::chrono::steady_clock::now();
+    BeginQueryRun(page, Items(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    RequestStop(page);
+    ASSERT_TRUE(listener.waitForEnd(std::chrono::seconds(20)));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(1400));  // the transfer was not cut
+    EXPECT_EQ(standin.server.requestCount(), 1);       // and no further attempt followed
+    ASSERT_EQ(listener.items.size(), 1u);
+    EXPECT_EQ(listener.items[0]->sites[1].rankText, "第2名，第1页");
+}
+
+TEST_F(QueryRunTest, RealWaitsEndToEnd) {
+    // The product's own pauses: 200 ms between pages, 4 s after each keyword of a worker.
+    StandinFixture standin(World(2, 0));
+    RecordingListener listener;
+    QueryPage page(QueryKind::Natural, listener);
+    configure(page, standin);
+    page.scan.sleep = {};
+    page.sites = {{"absent.com", 1}};
+    pages = 2;
+    const auto start = std::chrono::steady_clock::now();
+    BeginQueryRun(page, Items(2));
+    ASSERT_TRUE(listener.waitForEnd(std::chrono::seconds(30)));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(4200));
+    EXPECT_EQ(listener.keywordEvents(), 2);
+    EXPECT_EQ(standin.server.requestCount(), 4);
+}
+
+}  // namespace
+}  // namespace velquist
