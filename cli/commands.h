@@ -1,0 +1,13 @@
+#pragma once
+
+#include "cli/cli_context.h"
+
+namespace velquist::cli {
+
+int RunSites(CliContext& context, Arguments args);
+int RunKeywords(CliContext& context, Arguments args);
+int RunTree(CliContext& context, Arguments args);
+int RunSettings(CliContext& context, Arguments args);
+int RunQuery(CliContext& context, Arguments args);
+
+}  // namespace velquist::cli

@@ -1,0 +1,104 @@
+#include <iostream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cli/cli_context.h"
+#include "cli/commands.h"
+#include "engine/http_client.h"
+
+namespace velquist::cli {
+namespace {
+
+constexpr const char* kUsage =
+    R"(usage: velquist [global options] COMMAND [ARGS]
+
+Checks where your sites rank on the search engine for your keywords.
+
+Commands:
+  sites list|add|enable|disable|modify|remove   manage the promotion sites
+  keywords list|add|delete                      manage natural keywords (--paid: the account tree)
+  tree                                          list the plans and units of the account tree
+  settings pages [N]                            show or set how many result pages a natural query reads
+  query natural|paid                            run a rank query and show the ranks as they arrive
+
+Global options:
+  --data-dir DIR        data folder (default: documents folder + /Velquist)
+  --format FORMAT       text (default), tsv or json
+  --search-host HOST    search engine web host, may carry a port (default www.so.com)
+  --search-domain NAME  search engine domain for the source tag (default so.com)
+  --ua-host HOST        vendor host of the user-agent exchange
+  --http-timeout SEC    connect and transfer limit of every request (default 120)
+  --help                this text; "velquist COMMAND --help" for a command
+
+Exit codes: 0 done, 1 refused input (the message is on stderr), 2 usage error, 130 query stopped.
+)";
+
+int Main(int argc, char** argv) {
+    Arguments args(std::vector<std::string>(argv + 1, argv + argc));
+    bool missing = false;
+    const auto dataDir = args.takeOption("--data-dir", missing);
+    const auto format = args.takeOption("--format", missing);
+    const auto searchHost = args.takeOption("--search-host", missing);
+    const auto searchDomain = args.takeOption("--search-domain", missing);
+    const auto uaHost = args.takeOption("--ua-host", missing);
+    const auto timeout = args.takeOption("--http-timeout", missing);
+    if (missing) {
+        std::cerr << "velquist: an option is missing its value\n" << kUsage;
+        return kExitUsage;
+    }
+    std::vector<std::string> rest = args.rest();
+    if (rest.empty() || rest[0] == "--help" || rest[0] == "-h" || rest[0] == "help") {
+        (rest.empty() ? std::cerr : std::cout) << kUsage;
+        return rest.empty() ? kExitUsage : kExitOk;
+    }
+
+    CliContext context;
+    context.out = &std::cout;
+    context.err = &std::cerr;
+    if (format) {
+        static const std::map<std::string, OutputFormat> kFormats = {
+            {"text", OutputFormat::Text}, {"tsv", OutputFormat::Tsv}, {"json", OutputFormat::Json}};
+        const auto it = kFormats.find(*format);
+        if (it == kFormats.end()) {
+            std::cerr << "velquist: unknown format '" << *format << "' (text, tsv or json)\n";
+            return kExitUsage;
+        }
+        context.format = it->second;
+    }
+    context.paths = ResolvePaths(dataDir);
+    context.hosts = HostConfig::Load(context.paths.programFolder, context.paths.dataFolder);
+    if (searchHost) context.hosts.searchHost = *searchHost;
+    if (searchDomain) context.hosts.searchDomain = *searchDomain;
+    if (uaHost) context.hosts.uaHost = *uaHost;
+    if (timeout) {
+        const int seconds = std::atoi(timeout->c_str());
+        if (seconds <= 0) {
+            std::cerr << "velquist: --http-timeout takes a number of seconds\n";
+            return kExitUsage;
+        }
+        context.hosts.httpTimeoutSeconds = seconds;
+    }
+    CliNotifier notifier(context.format == OutputFormat::Text ? std::cout : std::cerr, std::cerr);
+    context.notifier = &notifier;
+
+    const std::string command = rest[0];
+    Arguments commandArgs(std::vector<std::string>(rest.begin() + 1, rest.end()));
+    using Handler = int (*)(CliContext&, Arguments);
+    static const std::map<std::string, Handler> kCommands = {
+        {"sites", &RunSites},         {"keywords", &RunKeywords}, {"tree", &RunTree},
+        {"settings", &RunSettings},   {"query", &RunQuery},
+    };
+    const auto handler = kCommands.find(command);
+    if (handler == kCommands.end()) {
+        std::cerr << "velquist: unknown command '" << command << "'\n" << kUsage;
+        return kExitUsage;
+    }
+    CHttpClient::GlobalInit();
+    return context.finish(handler->second(context, std::move(commandArgs)));
+}
+
+}  // namespace
+}  // namespace velquist::cli
+
+int main(int argc, char** argv) { return velquist::cli::Main(argc, argv); }

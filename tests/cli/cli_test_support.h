@@ -1,0 +1,101 @@
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace velquist::testing {
+
+struct CliResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+inline std::string ReadWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Runs the real `velquist` program with a data folder of its own; optionally feeds stdin and
+// sends SIGINT once stdout holds `interruptAfter`.
+class CliRunner {
+public:
+    CliRunner() {
+        std::random_device rd;
+        m_folder = std::filesystem::temp_directory_path() /
+                   ("velquist-cli-" + std::to_string(rd()) + std::to_string(rd()));
+        std::filesystem::create_directories(m_folder);
+        dataDir = (m_folder / "data").string();
+    }
+    ~CliRunner() {
+        std::error_code ec;
+        std::filesystem::remove_all(m_folder, ec);
+    }
+
+    CliResult run(std::vector<std::string> args, const std::string& input = "",
+                  const std::string& interruptAfter = "") const {
+        const std::string outPath = (m_folder / "out.txt").string();
+        const std::string errPath = (m_folder / "err.txt").string();
+        const std::string inPath = (m_folder / "in.txt").string();
+        std::ofstream(inPath, std::ios::binary) << input;
+        std::vector<std::string> full = {std::string(VELQUIST_BINARY_DIR) + "/cli/velquist"};
+        if (!dataDir.empty()) {
+            full.push_back("--data-dir");
+            full.push_back(dataDir);
+        }
+        for (auto& extra : globalArgs) full.push_back(extra);
+        for (auto& a : args) full.push_back(std::move(a));
+
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int in = open(inPath.c_str(), O_RDONLY);
+            const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(in, 0);
+            dup2(out, 1);
+            dup2(err, 2);
+            std::vector<char*> argv;
+            for (auto& a : full) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        if (!interruptAfter.empty()) {
+            const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            while (std::chrono::steady_clock::now() < limit &&
+                   ReadWhole(outPath).find(interruptAfter) == std::string::npos)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            kill(pid, SIGINT);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        CliResult result;
+        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        result.out = ReadWhole(outPath);
+        result.err = ReadWhole(errPath);
+        return result;
+    }
+
+    std::string folder() const { return m_folder.string(); }
+
+    std::string dataDir;
+    std::vector<std::string> globalArgs;
+
+private:
+    std::filesystem::path m_folder;
+};
+
+}  // namespace velquist::testing
