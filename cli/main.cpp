@@ -95,7 +95,10 @@ int Main(int argc, char** argv) {
         return kExitUsage;
     }
     CHttpClient::GlobalInit();
-    return context.finish(handler->second(context, std::move(commandArgs)));
+    CHttpClient::InstallTlsLocks();
+    const int exitCode = context.finish(handler->second(context, std::move(commandArgs)));
+    CHttpClient::RemoveTlsLocks();
+    return exitCode;
 }
 
 }  // namespace

@@ -151,6 +151,8 @@ bool StoreResults(const std::string& databasePath, const STRUCT_WORD& item, bool
 }  // namespace
 
 int StartWorkers(QueryPage& page, WorkerProc worker) {
+    // libcurl's global set-up is not thread-safe: it must be done before the workers exist.
+    CHttpClient::GlobalInit();
     int started = 0;
     for (int attempt = 0; attempt < QueryPage::kMaxWorkers; ++attempt) {
         if (static_cast<int>(page.queue.count()) <= started) break;
