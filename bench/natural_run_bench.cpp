@@ -23,7 +23,7 @@ constexpr double kPageWaitSeconds = 0.2;     // between the pages of one keyword
 constexpr double kKeywordWaitSeconds = 4.0;  // after each keyword of a worker while the run goes
 
 class EndWaiter final : public QueryRunListener {
-public:
+  public:
     void keywordFinished(QueryKind, std::unique_ptr<STRUCT_WORD>) override {
         std::lock_guard lock(m_mutex);
         ++finished;
@@ -39,7 +39,7 @@ public:
     }
     int finished = 0;
 
-private:
+  private:
     std::mutex m_mutex;
     std::condition_variable m_cv;
     bool m_ended = false;
@@ -67,7 +67,8 @@ int main() {
     EndWaiter listener;
     QueryPage page(QueryKind::Natural, listener);
     page.databasePath = db;
-    page.sites = {{"never-shown.example.com", 1}};  // not found: every page of every keyword is read
+    page.sites = {
+        {"never-shown.example.com", 1}};  // not found: every page of every keyword is read
     page.scan.endpoints.webHost = server.host();
     std::atomic<int> pages{kPages};
     page.scan.pageCount = &pages;

@@ -4,8 +4,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/natural_scan.h"

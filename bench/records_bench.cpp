@@ -2,14 +2,13 @@
 // same work on the same data in the same run, and prints the medians and their ratios.
 
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <spawn.h>
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <fmt/format.h>
 
 #include <algorithm>
 #include <chrono>
@@ -88,7 +87,8 @@ std::vector<std::string> MakeKeywords() {
     std::vector<std::string> keywords;
     keywords.reserve(kKeywords);
     for (int i = 0; i < kKeywords; ++i)
-        keywords.push_back(fmt::format("北京鲜花速递关键词{}号", (static_cast<long long>(i) * 7919) % kKeywords));
+        keywords.push_back(
+            fmt::format("北京鲜花速递关键词{}号", (static_cast<long long>(i) * 7919) % kKeywords));
     return keywords;
 }
 
@@ -106,7 +106,8 @@ void BenchAdd(const std::string& folder, const std::vector<std::string>& keyword
     for (int run = 0; run < kRuns; ++run) {
         const std::string ourDb = FreshDatabase(folder, "add.db");
         velquist::SilentNotifier silent;
-        ours.push_back(SecondsOf([&] { added = velquist::addNaturalKeywords(ourDb, keywords, silent).added; }));
+        ours.push_back(SecondsOf(
+            [&] { added = velquist::addNaturalKeywords(ourDb, keywords, silent).added; }));
 
         const std::string shellDb = folder + "/import.db";
         std::filesystem::remove(shellDb);
@@ -127,12 +128,14 @@ void BenchAdd(const std::string& folder, const std::vector<std::string>& keyword
     fmt::print("add {} keywords (median of {}):\n", kKeywords, kRuns);
     fmt::print("  addNaturalKeywords          {:8.3f} s   ({} added)\n", oursMedian, added);
     fmt::print("  sqlite3 .import, one tx     {:8.3f} s   ({} rows)\n", shellMedian, imported);
-    fmt::print("  ratio                       {:8.2f} x   (target <= 2)\n\n", oursMedian / shellMedian);
+    fmt::print("  ratio                       {:8.2f} x   (target <= 2)\n\n",
+               oursMedian / shellMedian);
 }
 
 std::string NaturalSelect() {
     return "SELECT a.keywordId,a.keyword,a.time,b.rank,b.url,b.rankNum FROM seokeyword AS a "
-           "\t\t\t\t\t\t  LEFT JOIN seorank AS b ON a.keywordId=b.keywordId ORDER BY id ASC, url ASC";
+           "\t\t\t\t\t\t  LEFT JOIN seorank AS b ON a.keywordId=b.keywordId ORDER BY id ASC, url "
+           "ASC";
 }
 
 // Loads in a child process, so its peak resident size is the load's own.
@@ -192,7 +195,8 @@ void BenchLoad(const std::string& folder) {
             sqlite3_reset(keyword);
             for (int s = 0; s < kSites; ++s) {
                 const int rankNum = (k * 31 + s * 7) % 60 + 1;
-                const std::string rankText = fmt::format("第{}名，第{}页", rankNum, (rankNum - 1) / 10 + 1);
+                const std::string rankText =
+                    fmt::format("第{}名，第{}页", rankNum, (rankNum - 1) / 10 + 1);
                 sqlite3_bind_text(rank, 1, rankText.c_str(), -1, SQLITE_TRANSIENT);
                 sqlite3_bind_int(rank, 2, rankNum);
                 sqlite3_bind_text(rank, 3, sites[s].c_str(), -1, SQLITE_STATIC);
@@ -217,16 +221,19 @@ void BenchLoad(const std::string& folder) {
             rows = list ? list->rows.size() : 0;
             queried = list ? list->queriedCount : 0;
         }));
-        shell.push_back(SecondsOf([&] { shellOk = RunShell({dbPath, NaturalSelect()}) && shellOk; }));
+        shell.push_back(SecondsOf([&] {
+            shellOk = RunShell({dbPath, NaturalSelect()}) && shellOk;
+        }));
     }
     const LoadMemory memory = MeasureLoadMemory(dbPath, sites);
     const double oursMedian = Median(ours), shellMedian = Median(shell);
     fmt::print("load {} keywords x {} site results (median of {}):\n", kKeywords, kSites, kRuns);
-    fmt::print("  loadNaturalList             {:8.3f} s   ({} rows, {} queried)\n", oursMedian, rows,
-               queried);
+    fmt::print("  loadNaturalList             {:8.3f} s   ({} rows, {} queried)\n", oursMedian,
+               rows, queried);
     fmt::print("  sqlite3 same SELECT         {:8.3f} s   ({})\n", shellMedian,
                shellOk ? "ok" : "FAILED");
-    fmt::print("  ratio                       {:8.2f} x   (target <= 1.5)\n", oursMedian / shellMedian);
+    fmt::print("  ratio                       {:8.2f} x   (target <= 1.5)\n",
+               oursMedian / shellMedian);
     fmt::print("  peak memory (child)         {:8.1f} MB  (before the load {:.1f} MB, rows {})\n",
                memory.peakKb / 1024.0, memory.beforeKb / 1024.0, memory.rows);
 }
@@ -234,7 +241,8 @@ void BenchLoad(const std::string& folder) {
 }  // namespace
 
 int main() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velquist-records-bench-XXXXXX");
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "velquist-records-bench-XXXXXX");
     if (!mkdtemp(pattern.data())) {
         fmt::print(stderr, "cannot make a temporary folder\n");
         return 1;

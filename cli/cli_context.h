@@ -20,7 +20,7 @@ inline constexpr int kExitStopped = 130;
 // Shows the system's messages on the command line. Texts are held until the command knows its
 // outcome: then they go to stderr for a refusal, else to the info stream.
 class CliNotifier final : public UserNotifier {
-public:
+  public:
     using UserNotifier::showMessage;
     CliNotifier(std::ostream& info, std::ostream& error) : m_info(info), m_error(error) {}
 
@@ -32,7 +32,7 @@ public:
     void flush(bool asErrors);
     const std::vector<std::string>& shown() const { return m_shown; }
 
-private:
+  private:
     std::ostream& m_info;
     std::ostream& m_error;
     std::vector<std::string> m_pending;
@@ -61,7 +61,7 @@ struct CliContext {
 
 // A command's arguments after its name, with the "--flag value" options taken out.
 class Arguments {
-public:
+  public:
     Arguments(std::vector<std::string> args) : m_args(std::move(args)) {}
 
     bool takeFlag(const std::string& name);
@@ -73,7 +73,7 @@ public:
     // The first remaining argument that looks like an option, if any.
     std::optional<std::string> unknownOption() const;
 
-private:
+  private:
     std::vector<std::string> m_args;
 };
 

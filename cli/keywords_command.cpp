@@ -121,7 +121,8 @@ int AddKeywords(CliContext& context, bool paid, const std::optional<std::string>
     } else {
         std::vector<PaidKeywordEntry> entries;
         entries.reserve(keywords.size());
-        for (auto& k : keywords) entries.push_back({std::move(k), unit.value_or(""), plan.value_or("")});
+        for (auto& k : keywords)
+            entries.push_back({std::move(k), unit.value_or(""), plan.value_or("")});
         outcome = addPaidKeywords(context.paths.databasePath, entries, *context.notifier);
     }
     return context.finish(outcome.committed ? kExitOk : kExitRefused);
@@ -138,8 +139,8 @@ int DeleteKeywords(CliContext& context, bool paid, const std::optional<std::stri
             for (const auto& r : list->rows)
                 if (wanted.count(r.keyword)) selected.emplace_back(r.keywordId, r.keyword);
         if (selected.empty()) return context.refuse(kNoKeywordSelected);
-        return context.finish(deleteNaturalKeywords(db, selected, *context.notifier) ? kExitOk
-                                                                                     : kExitRefused);
+        return context.finish(
+            deleteNaturalKeywords(db, selected, *context.notifier) ? kExitOk : kExitRefused);
     }
     std::vector<int> planIds;
     std::vector<int> unitIds;

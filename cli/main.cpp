@@ -86,8 +86,8 @@ int Main(int argc, char** argv) {
     Arguments commandArgs(std::vector<std::string>(rest.begin() + 1, rest.end()));
     using Handler = int (*)(CliContext&, Arguments);
     static const std::map<std::string, Handler> kCommands = {
-        {"sites", &RunSites},         {"keywords", &RunKeywords}, {"tree", &RunTree},
-        {"settings", &RunSettings},   {"query", &RunQuery},
+        {"sites", &RunSites},       {"keywords", &RunKeywords}, {"tree", &RunTree},
+        {"settings", &RunSettings}, {"query", &RunQuery},
     };
     const auto handler = kCommands.find(command);
     if (handler == kCommands.end()) {

@@ -21,8 +21,8 @@ bool IsWide(char32_t cp) {
 // TSV cells cannot hold tabs or line breaks; they become spaces.
 std::string TsvCell(const std::string& text) {
     std::string cell = text;
-    std::replace_if(cell.begin(), cell.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; },
-                    ' ');
+    std::replace_if(
+        cell.begin(), cell.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
     return cell;
 }
 

@@ -1,12 +1,12 @@
-#include <csignal>
+#include <fmt/format.h>
+#include <unistd.h>
+
 #include <condition_variable>
+#include <csignal>
 #include <iostream>
 #include <map>
 #include <mutex>
 #include <set>
-#include <unistd.h>
-
-#include <fmt/format.h>
 
 #include "cli/commands.h"
 #include "core/process_state.h"
@@ -43,7 +43,8 @@ constexpr const char* kNoEnabledSite = "请选择推广网址";
 constexpr const char* kNoKeyword = "请先选择关键词";
 constexpr const char* kRunFinished = "查询完毕！";
 constexpr const char* kRunStopped = "当前查询已停止！";
-constexpr const char* kStatusFormat = "当前选中 [{}] 词，正在查询 [{}] 词，查询完成 [{}] 词，剩余 [{}] 词";
+constexpr const char* kStatusFormat =
+    "当前选中 [{}] 词，正在查询 [{}] 词，查询完成 [{}] 词，剩余 [{}] 词";
 
 std::atomic<int> g_interrupts{0};
 
@@ -63,19 +64,21 @@ struct SelectedKeyword {
 // Receives the run's events on the worker threads, prints each finished keyword and keeps its
 // results for the final table.
 class CliRunListener final : public QueryRunListener {
-public:
+  public:
     CliRunListener(CliContext& context, const std::vector<std::string>& siteColumns, int querying)
-        : m_context(context), m_siteColumns(siteColumns), m_querying(querying),
+        : m_context(context),
+          m_siteColumns(siteColumns),
+          m_querying(querying),
           m_remaining(querying) {}
 
     void keywordFinished(QueryKind, std::unique_ptr<STRUCT_WORD> item) override {
         std::lock_guard lock(m_mutex);
         --m_remaining;
-        std::ostream& live = m_context.format == OutputFormat::Text ? *m_context.out : *m_context.err;
+        std::ostream& live =
+            m_context.format == OutputFormat::Text ? *m_context.out : *m_context.err;
         std::string line = item->keyword;
         if (!item->plan.empty()) line += " [" + item->plan + " / " + item->unit + "]";
-        for (const auto& site : item->sites)
-            line += "  " + site.url + ": " + CellText(site);
+        for (const auto& site : item->sites) line += "  " + site.url + ": " + CellText(site);
         live << line << '\n'
              << fmt::format(kStatusFormat, m_querying, m_querying, m_querying - m_remaining,
                             m_remaining)
@@ -107,14 +110,14 @@ public:
         return it == m_finished.end() ? nullptr : it->second.get();
     }
 
-private:
+  private:
     CliContext& m_context;
     const std::vector<std::string>& m_siteColumns;
     const int m_querying;
     std::mutex m_mutex;
     std::condition_variable m_cv;
-    int m_remaining;                                        // guarded by m_mutex
-    bool m_ended = false;                                   // guarded by m_mutex
+    int m_remaining;                                         // guarded by m_mutex
+    bool m_ended = false;                                    // guarded by m_mutex
     std::map<int, std::unique_ptr<STRUCT_WORD>> m_finished;  // guarded by m_mutex
 };
 
@@ -181,8 +184,8 @@ std::optional<std::vector<SelectedKeyword>> SelectPaid(CliContext& context, bool
         }
         return std::vector<SelectedKeyword>{};
     }
-    const auto list = listPaidKeywords(context.paths.databasePath, planIds, unitIds, std::nullopt,
-                                       columns);
+    const auto list =
+        listPaidKeywords(context.paths.databasePath, planIds, unitIds, std::nullopt, columns);
     std::vector<SelectedKeyword> selected;
     const std::set<std::string> wanted(names.begin(), names.end());
     std::set<std::string> seen;

@@ -54,8 +54,8 @@ int RunSites(CliContext& context, Arguments args) {
         return EditResult(context, status, rest[1]);
     }
     if (action == "enable" || action == "disable")
-        return EditResult(context, SetSiteEnabled(db, rest[1], action == "enable", *context.notifier),
-                          rest[1]);
+        return EditResult(
+            context, SetSiteEnabled(db, rest[1], action == "enable", *context.notifier), rest[1]);
     if (action == "modify")
         return EditResult(context, ModifySite(db, rest[1], rest[2], *context.notifier), rest[1]);
     if (action == "remove")
@@ -66,7 +66,8 @@ int RunSites(CliContext& context, Arguments args) {
     Table table{{"序号", "推广网址", "网址状态"}, {}};
     int number = 0;
     for (const auto& site : *sites)
-        table.rows.push_back({std::to_string(++number), site.url, site.selected ? "已启用" : "已停用"});
+        table.rows.push_back(
+            {std::to_string(++number), site.url, site.selected ? "已启用" : "已停用"});
     PrintTable(*context.out, table, context.format);
     return kExitOk;
 }

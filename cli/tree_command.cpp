@@ -57,7 +57,8 @@ int RunTree(CliContext& context, Arguments args) {
     for (const auto& p : *tree) {
         if (p.units.empty()) table.rows.push_back({p.plan, std::to_string(p.planId), "", ""});
         for (const auto& u : p.units)
-            table.rows.push_back({p.plan, std::to_string(p.planId), u.unit, std::to_string(u.unitId)});
+            table.rows.push_back(
+                {p.plan, std::to_string(p.planId), u.unit, std::to_string(u.unitId)});
     }
     if (context.format == OutputFormat::Text) *context.out << "账户树\n";
     PrintTable(*context.out, table, context.format);

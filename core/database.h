@@ -21,7 +21,7 @@ inline bool StepSucceeded(int rc) { return rc == kSqliteOk || rc == kSqliteDone;
 // Owns one SQLite connection. One object belongs to one operation or one thread; never shared
 // between threads. Failures are returned as values, nothing is thrown.
 class DbConnection {
-public:
+  public:
     static constexpr int kBusyTimeoutMs = 15 * 60 * 1000;
 
     DbConnection() = default;
@@ -38,7 +38,7 @@ public:
     int execute(const char* sql);
     sqlite3* handle() const { return m_handle.get(); }
 
-private:
+  private:
     struct Closer {
         void operator()(sqlite3* db) const noexcept;
     };
@@ -48,7 +48,7 @@ private:
 // Owns one prepared statement of a connection. A failed prepare leaves a null handle whose
 // first step returns an error, so reads end and writes roll back through the normal paths.
 class DbStatement {
-public:
+  public:
     DbStatement(DbConnection& connection, std::string_view sql);
     DbStatement(DbStatement&&) noexcept = default;
     DbStatement& operator=(DbStatement&&) noexcept = default;
@@ -72,7 +72,7 @@ public:
     // Zero-copy view of a text column, valid until the next step; NULL gives an empty view.
     std::string_view columnView(int column) const;
 
-private:
+  private:
     struct Finalizer {
         void operator()(sqlite3_stmt* stmt) const noexcept;
     };
@@ -86,7 +86,7 @@ int ReadSingleInt(DbConnection& connection, std::string_view sql);
 
 // "BEGIN IMMEDIATE" on construction; rolls back on destruction unless committed.
 class WriteTransaction {
-public:
+  public:
     explicit WriteTransaction(DbConnection& connection);
     ~WriteTransaction();
     WriteTransaction(const WriteTransaction&) = delete;
@@ -97,7 +97,7 @@ public:
     bool commit();
     void rollback();
 
-private:
+  private:
     DbConnection& m_connection;
     bool m_begun = false;
     bool m_done = false;

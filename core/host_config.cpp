@@ -14,7 +14,7 @@ namespace {
 struct Field {
     const char* key;
     const char* env;
-    std::string HostConfig::* member;
+    std::string HostConfig::*member;
 };
 
 const Field kFields[] = {
@@ -49,7 +49,8 @@ void HostConfig::applyFile(const std::string& iniPath) {
         if (auto value = hosts->get_optional<std::string>(field.key))
             if (!TrimWhitespace(*value).empty()) this->*field.member = TrimWhitespace(*value);
     }
-    if (auto timeout = hosts->get_optional<std::string>("http_timeout")) SetTimeout(*this, *timeout);
+    if (auto timeout = hosts->get_optional<std::string>("http_timeout"))
+        SetTimeout(*this, *timeout);
 }
 
 void HostConfig::applyEnvironment() {

@@ -10,11 +10,11 @@ inline constexpr const char* kVersionText = "1.0.2.2";
 // The folders and files every part of the program finds its data in. Fixed once at start and
 // read-only afterwards.
 struct AppPaths {
-    std::string programFolder;  // the current directory at start
-    std::string dataFolder;     // documents folder + "/Velquist", or the program folder
-    std::string settingsPath;   // dataFolder + "/RankSettings.ini"
-    std::string databaseFolder; // dataFolder + "/database"
-    std::string databasePath;   // dataFolder + "/database/main_360.db"
+    std::string programFolder;   // the current directory at start
+    std::string dataFolder;      // documents folder + "/Velquist", or the program folder
+    std::string settingsPath;    // dataFolder + "/RankSettings.ini"
+    std::string databaseFolder;  // dataFolder + "/database"
+    std::string databasePath;    // dataFolder + "/database/main_360.db"
 };
 
 // The user's documents folder: XDG_DOCUMENTS_DIR from user-dirs.dirs, else $HOME/Documents;

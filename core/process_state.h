@@ -24,7 +24,7 @@ struct STRUCT_TREEDATA {
 // The values the whole process shares, with their start values. The flags and numbers are
 // atomics read without locks; the lists and the user agent are guarded by m_mutex.
 class ProcessState {
-public:
+  public:
     static constexpr std::size_t kUserAgentMaxBytes = 511;
 
     std::atomic<int> pageCount{5};
@@ -50,7 +50,7 @@ public:
     std::vector<STRUCT_TREEDATA> treeItems() const;
     void setTreeItems(std::vector<STRUCT_TREEDATA> items);
 
-private:
+  private:
     mutable std::mutex m_mutex;
     std::string m_userAgent;                   // guarded by m_mutex
     std::vector<PromotionSite> m_sites;        // guarded by m_mutex

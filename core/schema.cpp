@@ -15,7 +15,8 @@ namespace velquist {
 const std::string& BuiltinSchemaScript() {
     static const std::string script =
         "begin;\n"
-        "CREATE TABLE [keyword] (\t[id] INTEGER PRIMARY KEY AUTOINCREMENT,\t[keyword] VARCHAR(1024),"
+        "CREATE TABLE [keyword] (\t[id] INTEGER PRIMARY KEY AUTOINCREMENT,\t[keyword] "
+        "VARCHAR(1024),"
         "\t[unit] VARCHAR(1024),\t[plan] VARCHAR(1024),\t[time] VARCHAR(64),\t[keywordId] INTEGER,"
         "\t[unitid] INTEGER);\n"
         "CREATE UNIQUE INDEX keywordIndex ON keyword (keyword,unit,plan);\n"
@@ -48,7 +49,8 @@ std::vector<std::string> Split(const std::string& text, char separator) {
     std::string::size_type from = 0;
     while (true) {
         const auto at = text.find(separator, from);
-        pieces.push_back(text.substr(from, at == std::string::npos ? std::string::npos : at - from));
+        pieces.push_back(
+            text.substr(from, at == std::string::npos ? std::string::npos : at - from));
         if (at == std::string::npos) break;
         from = at + 1;
     }

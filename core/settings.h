@@ -8,7 +8,7 @@ namespace velquist {
 // Reads are forgiving like the system profile functions (a missing or damaged file reads as
 // defaults); every write rewrites the file from what could be read, which repairs it.
 class RankSettings {
-public:
+  public:
     static constexpr int kDefaultPageCount = 5;
 
     explicit RankSettings(std::string path) : m_path(std::move(path)) {}
@@ -25,7 +25,7 @@ public:
 
     const std::string& path() const { return m_path; }
 
-private:
+  private:
     std::string readValue(const std::string& key, const std::string& fallback) const;
     void writeValue(const std::string& key, const std::string& value) const;
 

@@ -10,7 +10,7 @@ inline constexpr const char* kDefaultCaption = "提示";
 // command line writes to its streams, tests record the texts. Called on any thread; an
 // implementation that must show things on one thread re-posts.
 class UserNotifier {
-public:
+  public:
     virtual ~UserNotifier() = default;
     virtual void showMessage(const std::string& text, const std::string& caption) = 0;
     void showMessage(const std::string& text) { showMessage(text, kDefaultCaption); }
@@ -19,7 +19,7 @@ public:
 
 // Keeps nothing; for callers that have no one to tell.
 class SilentNotifier final : public UserNotifier {
-public:
+  public:
     using UserNotifier::showMessage;
     void showMessage(const std::string&, const std::string&) override {}
     bool askYesNo(const std::string&, const std::string&) override { return false; }

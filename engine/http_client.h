@@ -11,7 +11,7 @@ namespace velquist {
 // caller changes url, referer and postData as it goes. One object per thread; never shared
 // while a request runs.
 class CHttpClient {
-public:
+  public:
     static constexpr const char* kDefaultUserAgent =
         "Mozilla/5.0 (Windows NT 6.1; WOW64; Trident/7.0; rv:11.0) like Gecko";
     static constexpr long kDefaultTimeoutSeconds = 120;

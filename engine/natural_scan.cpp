@@ -55,7 +55,8 @@ int ParseNaturalPage(const std::string& page, int pageNo, STRUCT_SITE& site) {
     for (const boost::sregex_iterator end; it != end; ++it) {
         std::string citeText = it->str(0);
         if (citeText.find("<b>") != std::string::npos && citeText.find("</b>") != std::string::npos)
-            citeText = TrimWhitespace(ReplaceAll(TextBetween(citeText, "<b>", "</cite>"), "</b>", ""));
+            citeText =
+                TrimWhitespace(ReplaceAll(TextBetween(citeText, "<b>", "</cite>"), "</b>", ""));
         site.rankNum += 1;
         if (FindNoCase(citeText, pattern)) {
             site.found = true;

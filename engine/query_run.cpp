@@ -53,7 +53,8 @@ void WaitBetweenKeywords(QueryPage& page, std::chrono::milliseconds total) {
     while (page.runningFlag().load()) {
         const auto now = std::chrono::steady_clock::now();
         if (now >= until) break;
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(kSlice, until - now));
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(kSlice, until - now));
     }
 }
 
@@ -129,9 +130,9 @@ bool StoreResults(const std::string& databasePath, const STRUCT_WORD& item, bool
         remove.bindInt(1, item.id);
         if (!StepSucceeded(remove.step())) failed = true;
     }
-    DbStatement insert(db, natural
-                               ? "INSERT INTO seorank (rank,url,keywordId,rankNum) VALUES (?,?,?,?)"
-                               : "INSERT INTO semrank (rank,url,keywordId,rankNum) VALUES (?,?,?,?)");
+    DbStatement insert(
+        db, natural ? "INSERT INTO seorank (rank,url,keywordId,rankNum) VALUES (?,?,?,?)"
+                    : "INSERT INTO semrank (rank,url,keywordId,rankNum) VALUES (?,?,?,?)");
     for (const auto& site : item.sites) {
         insert.bindText(1, site.rankText.empty() ? std::string("无") : site.rankText);
         insert.bindText(2, site.url);
@@ -185,8 +186,8 @@ int BeginQueryRun(QueryPage& page, std::vector<std::unique_ptr<STRUCT_WORD>> ite
     }
     page.runningFlag().store(true);
     page.finishedFlag().store(false);
-    const int started = StartWorkers(
-        page, page.kind() == QueryKind::Natural ? &NaturalWorker : &PaidWorker);
+    const int started =
+        StartWorkers(page, page.kind() == QueryKind::Natural ? &NaturalWorker : &PaidWorker);
     if (started == 0) {
         // Nothing to do (or no thread could start): the run ends at once, as a run would.
         page.queue.clear();

@@ -17,7 +17,7 @@ enum class QueryKind { Natural, Paid };
 // Events of a run. Both are called on worker threads: a window re-posts them to its own thread.
 // "keyword finished" hands the item over; "run ended" comes once, after every keyword event.
 class QueryRunListener {
-public:
+  public:
     virtual ~QueryRunListener() = default;
     virtual void keywordFinished(QueryKind kind, std::unique_ptr<STRUCT_WORD> item) = 0;
     virtual void runEnded(QueryKind kind) = 0;
@@ -26,7 +26,7 @@ public:
 // What a page owns for its runs: the work queue, the live-worker count and the settings the
 // workers read. It must outlive the run (until "run ended").
 class QueryPage {
-public:
+  public:
     static constexpr int kMaxWorkers = 5;
 
     QueryPage(QueryKind kind, QueryRunListener& listener) : m_kind(kind), m_listener(listener) {}
@@ -48,7 +48,7 @@ public:
     std::atomic<bool>& runningFlag() { return running ? *running : Process().queryRunning; }
     std::atomic<bool>& finishedFlag() { return finished ? *finished : Process().queryFinished; }
 
-private:
+  private:
     QueryKind m_kind;
     QueryRunListener& m_listener;
 };

@@ -11,8 +11,8 @@ struct SearchEndpoints {
 
     // "https://HOST/s?ie=utf-8&shb=1&src=home_DOMAIN&q=ENCODED"
     std::string resultPageUrl(const std::string& encodedKeyword) const {
-        return "https://" + webHost + "/s?ie=utf-8&shb=1&src=home_" + domain + "&q=" +
-               encodedKeyword;
+        return "https://" + webHost + "/s?ie=utf-8&shb=1&src=home_" + domain +
+               "&q=" + encodedKeyword;
     }
     // "http://HOST/?src=DOMAIN"
     std::string firstReferer() const { return "http://" + webHost + "/?src=" + domain; }

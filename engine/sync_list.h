@@ -11,7 +11,7 @@ namespace velquist {
 // A list guarded by its own mutex; every operation holds the lock for its whole duration.
 template <typename T>
 class CSyncList {
-public:
+  public:
     void pushBack(T item) {
         std::lock_guard lock(m_mutex);
         m_items.push_back(std::move(item));
@@ -32,7 +32,7 @@ public:
         m_items.clear();
     }
 
-private:
+  private:
     mutable std::mutex m_mutex;
     std::deque<T> m_items;  // guarded by m_mutex
 };

@@ -11,8 +11,8 @@ bool IsBlank(std::string_view text) {
 }
 
 int CountNonBlank(const std::vector<std::string>& texts) {
-    return static_cast<int>(
-        std::count_if(texts.begin(), texts.end(), [](const std::string& t) { return !IsBlank(t); }));
+    return static_cast<int>(std::count_if(texts.begin(), texts.end(),
+                                          [](const std::string& t) { return !IsBlank(t); }));
 }
 
 InsertResult StepInsert(DbConnection& db, DbStatement& insert) {

@@ -6,7 +6,9 @@ namespace velquist::records_detail {
 
 bool IsSafeSortColumn(std::string_view column) {
     if (column.empty()) return false;
-    const auto isLetter = [](char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; };
+    const auto isLetter = [](char c) {
+        return std::isalpha(static_cast<unsigned char>(c)) || c == '_';
+    };
     if (!isLetter(column.front())) return false;
     for (const char c : column)
         if (!isLetter(c) && !std::isdigit(static_cast<unsigned char>(c)) && c != '.') return false;
@@ -23,8 +25,7 @@ bool IsSafeSortDirection(std::string_view direction) {
     return equalsNoCase("ASC") || equalsNoCase("DESC");
 }
 
-SitePlacer::SitePlacer(const std::vector<std::string>& headings)
-    : m_columnCount(headings.size()) {
+SitePlacer::SitePlacer(const std::vector<std::string>& headings) : m_columnCount(headings.size()) {
     m_columnOfHeading.reserve(headings.size());
     // emplace keeps the first column of a heading that appears twice.
     for (std::size_t i = 0; i < headings.size(); ++i) m_columnOfHeading.emplace(headings[i], i);

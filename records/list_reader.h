@@ -21,14 +21,14 @@ bool IsSafeSortDirection(std::string_view direction);
 // Puts a joined result into the site column whose heading equals its url, else into the first
 // column; with no columns nothing is placed.
 class SitePlacer {
-public:
+  public:
     explicit SitePlacer(const std::vector<std::string>& headings);
 
     std::size_t columnCount() const { return m_columnCount; }
     void place(std::vector<SiteResult>& sites, const DbStatement& row, int rankColumn,
                int urlColumn, int rankNumColumn) const;
 
-private:
+  private:
     std::size_t m_columnCount;
     std::unordered_map<std::string_view, std::size_t> m_columnOfHeading;  // views into headings
 };
@@ -39,8 +39,8 @@ private:
 // an error: a cut-short list must not pass for the whole one.
 template <typename Row, typename StartRow>
 std::optional<int> ReadGroupedRows(DbStatement& statement, const SitePlacer& placer, int timeColumn,
-                    int rankColumn, int urlColumn, int rankNumColumn, std::vector<Row>& rows,
-                    StartRow startRow) {
+                                   int rankColumn, int urlColumn, int rankNumColumn,
+                                   std::vector<Row>& rows, StartRow startRow) {
     int queried = 0;
     bool havePrevious = false;
     int previousId = 0;

@@ -1,8 +1,7 @@
 #include "records/natural_records.h"
 
-#include <sqlite3.h>
-
 #include <fmt/format.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 
@@ -75,7 +74,8 @@ AddOutcome addNaturalKeywords(const std::string& dbPath, const std::vector<std::
 std::optional<NaturalList> loadNaturalList(const std::string& dbPath,
                                            const std::vector<std::string>& siteColumns,
                                            std::string_view column, std::string_view direction) {
-    if (!records_detail::IsSafeSortColumn(column) || !records_detail::IsSafeSortDirection(direction))
+    if (!records_detail::IsSafeSortColumn(column) ||
+        !records_detail::IsSafeSortDirection(direction))
         return std::nullopt;
     DbConnection db;
     if (!db.open(dbPath)) return std::nullopt;
@@ -86,16 +86,17 @@ std::optional<NaturalList> loadNaturalList(const std::string& dbPath,
 
     const std::string ordered = fmt::format(
         "{0}, url ASC",
-        std::string("SELECT a.keywordId,a.keyword,a.time,b.rank,b.url,b.rankNum FROM seokeyword "
-                    "AS a \t\t\t\t\t\t  LEFT JOIN seorank AS b ON a.keywordId=b.keywordId ORDER BY ") +
+        std::string(
+            "SELECT a.keywordId,a.keyword,a.time,b.rank,b.url,b.rankNum FROM seokeyword "
+            "AS a \t\t\t\t\t\t  LEFT JOIN seorank AS b ON a.keywordId=b.keywordId ORDER BY ") +
             std::string(column) + " " + std::string(direction));
     DbStatement select(db, ordered);
     const records_detail::SitePlacer placer(siteColumns);
-    const auto queried = records_detail::ReadGroupedRows(
-        select, placer, 2, 3, 4, 5, list.rows,
-        [](NaturalKeywordRow& row, const DbStatement& source) {
-            row.keyword = source.columnText(1);
-        });
+    const auto queried =
+        records_detail::ReadGroupedRows(select, placer, 2, 3, 4, 5, list.rows,
+                                        [](NaturalKeywordRow& row, const DbStatement& source) {
+                                            row.keyword = source.columnText(1);
+                                        });
     if (!queried) return std::nullopt;
     list.queriedCount = *queried;
     return list;

@@ -72,12 +72,13 @@ const std::string& NameOrDefault(const std::string& name) {
 // inside the add's write transaction, so the database itself is the reference: a plan another
 // process created is found, and no id is handed out twice.
 class TreeResolver {
-public:
+  public:
     explicit TreeResolver(DbConnection& db)
         : m_lastPlanId(ReadSingleInt(db, "SELECT max(planid) FROM plan")),
           m_lastUnitId(ReadSingleInt(db, "SELECT max(unitid) FROM unit")),
           m_findPlan(db, "SELECT planid FROM plan WHERE plan=? ORDER BY planid LIMIT 1"),
-          m_findUnit(db, "SELECT unitid FROM unit WHERE planid=? AND unit=? ORDER BY unitid LIMIT 1"),
+          m_findUnit(db,
+                     "SELECT unitid FROM unit WHERE planid=? AND unit=? ORDER BY unitid LIMIT 1"),
           m_insertPlan(db, "INSERT INTO plan (plan,planid) VALUES (?,?)"),
           m_insertUnit(db, "INSERT INTO unit (unit,unitid,planid) VALUES (?,?,?)") {}
 
@@ -114,7 +115,7 @@ public:
         return id;
     }
 
-private:
+  private:
     // The found id, 0 when there is none, nullopt when the read failed.
     template <typename Bind>
     static std::optional<int> lookUp(DbStatement& find, Bind bind) {
@@ -194,7 +195,8 @@ std::optional<std::vector<TreePlan>> loadTree(const std::string& dbPath, UserNot
     TreeReadError error;
     auto plans = ReadTree(db, error);
     if (!plans) {
-        notifier.showMessage(error == TreeReadError::Units ? kTreeUnitsReadFailed : kTreeReadFailed);
+        notifier.showMessage(error == TreeReadError::Units ? kTreeUnitsReadFailed
+                                                           : kTreeReadFailed);
         return std::nullopt;
     }
     PublishTreeItems(*plans);
@@ -284,7 +286,8 @@ std::optional<PaidList> listPaidKeywords(const std::string& dbPath, const std::v
                                          std::optional<int> newKeywordsAfter,
                                          const std::vector<std::string>& siteColumns,
                                          std::string_view column, std::string_view direction) {
-    if (!records_detail::IsSafeSortColumn(column) || !records_detail::IsSafeSortDirection(direction))
+    if (!records_detail::IsSafeSortColumn(column) ||
+        !records_detail::IsSafeSortDirection(direction))
         return std::nullopt;
     PaidList list;
     if (planIds.empty() && unitIds.empty() && !newKeywordsAfter) return list;
@@ -302,7 +305,8 @@ std::optional<PaidList> listPaidKeywords(const std::string& dbPath, const std::v
         "{0}, url ASC",
         "SELECT DISTINCT key.keywordId,key.keyword,key.unit,key.plan,key.time,link.rank,link.url,"
         "link.rankNum FROM \t\t\t\t\t\t  " +
-            selection + " AS key LEFT JOIN semrank AS link ON key.keywordId=link.keywordId ORDER BY " +
+            selection +
+            " AS key LEFT JOIN semrank AS link ON key.keywordId=link.keywordId ORDER BY " +
             std::string(column) + " " + std::string(direction));
     DbStatement select(db, ordered);
     const records_detail::SitePlacer placer(siteColumns);

@@ -80,8 +80,7 @@ std::optional<std::vector<NamedId>> loadUnitChoices(const std::string& dbPath, i
 // exact name) on the way. Blank keywords are dropped first. Sets the process-wide first new
 // keyword id when it is -1. Messages and `onCommitted` as for natural keywords.
 AddOutcome addPaidKeywords(const std::string& dbPath, const std::vector<PaidKeywordEntry>& entries,
-                           UserNotifier& notifier,
-                           std::function<void(int added)> onCommitted = {});
+                           UserNotifier& notifier, std::function<void(int added)> onCommitted = {});
 
 // The keywords of the ticked plans and units with their results under `siteColumns`. An empty
 // id list is no filter of that kind. `newKeywordsAfter` also lists the keywords whose id is

@@ -23,7 +23,8 @@ struct AddOutcome {
 };
 
 inline constexpr const char* kAddFinished = "添加完毕";
-inline constexpr const char* kAddPartlySkipped = "您添加的内容包含已有的或重复的项，其余项已添加完毕";
+inline constexpr const char* kAddPartlySkipped =
+    "您添加的内容包含已有的或重复的项，其余项已添加完毕";
 inline constexpr const char* kAddFailed = "添加失败";
 inline constexpr const char* kDeleteKeywordsFailed = "删除关键词失败！";
 

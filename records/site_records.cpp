@@ -1,9 +1,9 @@
 #include "records/site_records.h"
 
-#include <boost/regex.hpp>
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <boost/regex.hpp>
 #include <charconv>
 #include <stdexcept>
 
@@ -104,8 +104,9 @@ SiteCheckResult CheckNewSite(const std::string& typed, const std::vector<Promoti
         result.message = fmt::format(kSiteInvalidFormat, trimmed);
         return result;
     }
-    const bool duplicate = std::any_of(current.begin(), current.end(),
-                                       [&url](const PromotionSite& site) { return site.url == url; });
+    const bool duplicate =
+        std::any_of(current.begin(), current.end(),
+                    [&url](const PromotionSite& site) { return site.url == url; });
     if (duplicate) {
         result.message = fmt::format(kSiteDuplicateFormat, trimmed);
         return result;

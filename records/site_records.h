@@ -54,8 +54,7 @@ enum class SiteEditStatus {
     SaveFailed,  // the list could not be read or written; kSiteSaveFailed was shown
 };
 
-SiteEditStatus AddSite(const std::string& dbPath, const std::string& typed,
-                       UserNotifier& notifier);
+SiteEditStatus AddSite(const std::string& dbPath, const std::string& typed, UserNotifier& notifier);
 SiteEditStatus SetSiteEnabled(const std::string& dbPath, const std::string& urlOrPosition,
                               bool enabled, UserNotifier& notifier);
 SiteEditStatus ModifySite(const std::string& dbPath, const std::string& urlOrPosition,

@@ -1,8 +1,5 @@
 #include "services/envelope.h"
 
-#include "core/paths.h"
-#include "core/text.h"
-
 #include <json/value.h>
 #include <json/writer.h>
 #include <openssl/des.h>
@@ -11,6 +8,9 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+
+#include "core/paths.h"
+#include "core/text.h"
 
 namespace velquist {
 namespace {
@@ -75,8 +75,8 @@ std::optional<std::string> DecipherFromHex(std::string_view key, std::string_vie
     for (std::size_t offset = 0; offset < hex.size(); offset += kBlockSize * 2) {
         DES_cblock input;
         for (std::size_t i = 0; i < kBlockSize; ++i) {
-            const int value = HexDigitValue(hex[offset + 2 * i]) * 16 +
-                              HexDigitValue(hex[offset + 2 * i + 1]);
+            const int value =
+                HexDigitValue(hex[offset + 2 * i]) * 16 + HexDigitValue(hex[offset + 2 * i + 1]);
             input[i] = static_cast<unsigned char>(value);
         }
         DES_cblock output;
@@ -118,8 +118,7 @@ std::string WriteJson(const Json::Value& value) {
     return text;
 }
 
-std::string SignatureText(std::string_view first, std::string_view second,
-                          std::string_view third) {
+std::string SignatureText(std::string_view first, std::string_view second, std::string_view third) {
     std::string text;
     text.reserve(first.size() + second.size() + third.size() + 8);
     text.append(first).append("41_").append(second).append("63_").append(third).append("KW");

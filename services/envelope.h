@@ -37,8 +37,7 @@ std::string Md5HexUpper(std::string_view bytes);
 std::string WriteJson(const Json::Value& value);
 
 // The text a request signature is the MD5 of: first + "41_" + second + "63_" + third + "KW".
-std::string SignatureText(std::string_view first, std::string_view second,
-                          std::string_view third);
+std::string SignatureText(std::string_view first, std::string_view second, std::string_view third);
 
 // Adds "username" = nameField, "password" = MD5 of SignatureText(signatureFirstField,
 // passwordField, time hash), "time" = time hash and "appversion" = kVersionText to `object`

@@ -6,13 +6,13 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "temp_folder.h"
 
 namespace velquist::testing {
 
@@ -32,24 +32,14 @@ inline std::string ReadWhole(const std::string& path) {
 // Runs the real `velquist` program with a data folder of its own; optionally feeds stdin and
 // sends SIGINT once stdout holds `interruptAfter`.
 class CliRunner {
-public:
-    CliRunner() {
-        std::random_device rd;
-        m_folder = std::filesystem::temp_directory_path() /
-                   ("velquist-cli-" + std::to_string(rd()) + std::to_string(rd()));
-        std::filesystem::create_directories(m_folder);
-        dataDir = (m_folder / "data").string();
-    }
-    ~CliRunner() {
-        std::error_code ec;
-        std::filesystem::remove_all(m_folder, ec);
-    }
+  public:
+    CliRunner() : dataDir(m_folder.file("data")) {}
 
     CliResult run(std::vector<std::string> args, const std::string& input = "",
                   const std::string& interruptAfter = "") const {
-        const std::string outPath = (m_folder / "out.txt").string();
-        const std::string errPath = (m_folder / "err.txt").string();
-        const std::string inPath = (m_folder / "in.txt").string();
+        const std::string outPath = m_folder.file("out.txt");
+        const std::string errPath = m_folder.file("err.txt");
+        const std::string inPath = m_folder.file("in.txt");
         std::ofstream(inPath, std::ios::binary) << input;
         std::vector<std::string> full = {std::string(VELQUIST_BINARY_DIR) + "/cli/velquist"};
         if (!dataDir.empty()) {
@@ -89,13 +79,14 @@ public:
         return result;
     }
 
-    std::string folder() const { return m_folder.string(); }
+    std::string folder() const { return m_folder.path(); }
 
+  private:
+    TempFolder m_folder;  // first: dataDir lives in it
+
+  public:
     std::string dataDir;
     std::vector<std::string> globalArgs;
-
-private:
-    std::filesystem::path m_folder;
 };
 
 }  // namespace velquist::testing

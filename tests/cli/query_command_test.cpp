@@ -24,15 +24,15 @@ constexpr const char* kWorld = R"({
 })";
 
 class CliQueryTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         standin::StandinOptions options;
         options.worldJson = kWorld;
         options.lifetimeSeconds = 120;
         ASSERT_TRUE(server.start(options)) << server.lastError();
         // The vendor's user-agent exchange is refused at once on a closed port.
-        cli.globalArgs = {"--search-host", server.host(), "--ua-host", "127.0.0.1:9",
-                          "--http-timeout", "20"};
+        cli.globalArgs = {"--search-host", server.host(),    "--ua-host",
+                          "127.0.0.1:9",   "--http-timeout", "20"};
     }
     void TearDown() override { server.stop(); }
 
@@ -75,7 +75,8 @@ TEST_F(CliQueryTest, NaturalAndPaidRunsFindThePlantedRanksAndStoreThem) {
     CliResult r = cli.run({"query", "natural", "--pages", "3", "--all"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(Has(r.out, "two pages  absent.cn: 无  www.mine.com: 第14名，第2页")) << r.out;
-    EXPECT_TRUE(Has(r.out, "当前选中 [2] 词，正在查询 [2] 词，查询完成 [2] 词，剩余 [0] 词")) << r.out;
+    EXPECT_TRUE(Has(r.out, "当前选中 [2] 词，正在查询 [2] 词，查询完成 [2] 词，剩余 [0] 词"))
+        << r.out;
     EXPECT_TRUE(Has(r.out, "查询完毕！"));
     // absent.cn is on no page, so both keywords are read up to the three pages asked for.
     EXPECT_EQ(server.requestCountFor("two pages"), 3);

@@ -31,8 +31,10 @@ TEST(CliSites, AddCheckEditAndRemove) {
         {{"sites", "disable", "2"}, 0, "", ""},
         {{"sites", "modify", "www.abc.com", "http://www.abc.net"}, 0, "", ""},
         {{"sites", "remove", "nosuch.com"}, 1, "", "no site nosuch.com"},
-        {{"--format", "tsv", "sites", "list"}, 0,
-         "序号\t推广网址\t网址状态\n1\twww.abc.net\t已启用\n2\tshop.example.cn/path\t已停用\n", ""},
+        {{"--format", "tsv", "sites", "list"},
+         0,
+         "序号\t推广网址\t网址状态\n1\twww.abc.net\t已启用\n2\tshop.example.cn/path\t已停用\n",
+         ""},
         {{"sites", "remove", "1"}, 0, "", ""},
         {{"--format", "tsv", "sites", "list"}, 0, "1\tshop.example.cn/path\t已停用\n", ""},
     };
@@ -79,14 +81,20 @@ TEST(CliKeywords, NaturalAddFromStdinListAndDelete) {
 
 TEST(CliKeywords, PaidTreeAddListAndDelete) {
     CliRunner cli;
-    EXPECT_EQ(cli.run({"keywords", "add", "--paid", "--plan", "春季", "--unit", "鲜花", "a", "b"}).exitCode, 0);
-    EXPECT_EQ(cli.run({"keywords", "add", "--paid", "--plan", "春季", "--unit", "家具", "a"}).exitCode, 0);
+    EXPECT_EQ(cli.run({"keywords", "add", "--paid", "--plan", "春季", "--unit", "鲜花", "a", "b"})
+                  .exitCode,
+              0);
+    EXPECT_EQ(
+        cli.run({"keywords", "add", "--paid", "--plan", "春季", "--unit", "家具", "a"}).exitCode,
+        0);
     CliResult r = cli.run({"keywords", "add", "--paid", "c"});  // plan and unit default to 默认
     EXPECT_TRUE(Has(r.out, "添加完毕"));
     r = cli.run({"--format", "tsv", "tree"});
     EXPECT_EQ(r.out,
-              "推广计划\t计划编号\t推广单元\t单元编号\n春季\t1\t鲜花\t1\n春季\t1\t家具\t2\n默认\t2\t默认\t3\n");
-    r = cli.run({"--format", "tsv", "keywords", "list", "--paid", "--plan", "春季", "--unit", "家具"});
+              "推广计划\t计划编号\t推广单元\t单元编号\n春季\t1\t鲜花\t1\n春季\t1\t家具\t2\n默认\t2"
+              "\t默认\t3\n");
+    r = cli.run(
+        {"--format", "tsv", "keywords", "list", "--paid", "--plan", "春季", "--unit", "家具"});
     EXPECT_TRUE(Has(r.out, "\ta\t春季\t家具\t")) << r.out;
     EXPECT_FALSE(Has(r.out, "\tb\t")) << r.out;
 
@@ -135,7 +143,8 @@ TEST(CliSettings, PageCountIsStoredAndRepaired) {
     EXPECT_TRUE(Has(cli.run({"settings", "pages"}).out, "5"));
     EXPECT_EQ(cli.run({"settings", "pages", "7"}).exitCode, 0);
     EXPECT_TRUE(Has(testing::ReadWhole(cli.dataDir + "/RankSettings.ini"), "PageNum=7"));
-    std::ofstream(cli.dataDir + "/RankSettings.ini", std::ios::binary) << "\x01\x02\n[RankSettings]\nPageNum=99\n";
+    std::ofstream(cli.dataDir + "/RankSettings.ini", std::ios::binary)
+        << "\x01\x02\n[RankSettings]\nPageNum=99\n";
     const CliResult r = cli.run({"--format", "tsv", "settings", "pages"});
     EXPECT_EQ(r.out, "PageNum\n5\n");
     EXPECT_TRUE(Has(testing::ReadWhole(cli.dataDir + "/RankSettings.ini"), "PageNum=5"));

@@ -12,7 +12,7 @@ namespace {
 using testing::TempFolder;
 
 class DatabaseTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(db.open(dir.file("t.db")));
         DbStatement create(db, "CREATE TABLE t (id INTEGER, name TEXT)");
@@ -54,8 +54,8 @@ TEST_F(DatabaseTest, FailedPrepareYieldsNoRowsAndRollsBackAWrite) {
 }
 
 TEST_F(DatabaseTest, TextRoundTripsBytesExactly) {
-    const std::string texts[] = {"it's; DROP TABLE t;--", "鲜花\"快递\"", "😀 emoji", std::string(500, 'x'),
-                                 std::string("nul\0inside", 10)};
+    const std::string texts[] = {"it's; DROP TABLE t;--", "鲜花\"快递\"", "😀 emoji",
+                                 std::string(500, 'x'), std::string("nul\0inside", 10)};
     for (const auto& text : texts) {
         DbStatement insert(db, "INSERT INTO t (id, name) VALUES (1, ?)");
         insert.bindText(1, text);

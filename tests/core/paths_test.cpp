@@ -17,7 +17,7 @@ using testing::TempFolder;
 
 // Sets environment variables for one test and puts the old values back.
 class EnvGuard {
-public:
+  public:
     void set(const char* name, const char* value) {
         const char* old = std::getenv(name);
         m_saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
@@ -35,7 +35,7 @@ public:
         }
     }
 
-private:
+  private:
     std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
 };
 
@@ -70,7 +70,7 @@ TEST(HostConfig, FileThenEnvironmentOverride) {
     env.set("VELQUIST_SEARCH_HOST", nullptr);
     env.set("VELQUIST_HTTP_TIMEOUT", nullptr);
     std::ofstream(dir.file("velquist.ini")) << "[hosts]\nsearch_host=127.0.0.1:9443\n"
-                                              "ua_host=127.0.0.1:9000\nhttp_timeout=5\n";
+                                               "ua_host=127.0.0.1:9000\nhttp_timeout=5\n";
     HostConfig fromFile = HostConfig::Load(dir.path(), dir.path());
     EXPECT_EQ(fromFile.searchHost, "127.0.0.1:9443");
     EXPECT_EQ(fromFile.uaHost, "127.0.0.1:9000");

@@ -65,8 +65,9 @@ TEST(SchemaSync, AddsAMissingColumnToAnOlderTable) {
     const auto db = dir.file("old.db");
     {
         DbConnection c(db);
-        DbStatement s(c, "CREATE TABLE [seokeyword] ([id] INTEGER PRIMARY KEY AUTOINCREMENT, "
-                         "[keyword] VARCHAR(1024), [keywordId] INTEGER)");
+        DbStatement s(c,
+                      "CREATE TABLE [seokeyword] ([id] INTEGER PRIMARY KEY AUTOINCREMENT, "
+                      "[keyword] VARCHAR(1024), [keywordId] INTEGER)");
         ASSERT_EQ(s.step(), kSqliteDone);
         DbStatement ins(c, "INSERT INTO seokeyword (keyword,keywordId) VALUES ('kept',1)");
         ASSERT_EQ(ins.step(), kSqliteDone);
@@ -134,7 +135,8 @@ TEST(SchemaSync, FailedColumnAddStopsTheSync) {
     }
     // A PRIMARY KEY column cannot be added by ALTER TABLE.
     const std::string script =
-        "CREATE TABLE [t] ([a] INTEGER,\t[b] INTEGER PRIMARY KEY);\nCREATE TABLE [later] ([x] INT);";
+        "CREATE TABLE [t] ([a] INTEGER,\t[b] INTEGER PRIMARY KEY);\nCREATE TABLE [later] ([x] "
+        "INT);";
     EXPECT_FALSE(SyncSchema(db, script, kSchemaFromText, notifier));
     EXPECT_FALSE(Names(db, "table").count("later"));
 }
@@ -175,7 +177,8 @@ TEST(PrepareDatabase, CreatesFoldersAndDatabase) {
     TempFolder dir;
     RecordingNotifier notifier;
     const auto data = dir.file("docs/Velquist");
-    ASSERT_TRUE(PrepareDatabase(data, data + "/database", data + "/database/main_360.db", notifier));
+    ASSERT_TRUE(
+        PrepareDatabase(data, data + "/database", data + "/database/main_360.db", notifier));
     EXPECT_TRUE(std::filesystem::exists(data + "/database/main_360.db"));
     EXPECT_TRUE(notifier.messages.empty());
 }

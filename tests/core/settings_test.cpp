@@ -41,8 +41,8 @@ TEST(RankSettings, PageCountRules) {
         {"not a number", "[RankSettings]\nPageNum=abc\n", 5, true},
         {"missing section", "PageNum=7\n", 5, false},
         {"other section", "[Other]\nPageNum=7\n", 5, false},
-        {"binary bytes", std::string("\x01\xff\xfe\x00garbage\n[RankSettings]\nPageNum=3\n\x80\x81", 36), 3,
-         false},
+        {"binary bytes",
+         std::string("\x01\xff\xfe\x00garbage\n[RankSettings]\nPageNum=3\n\x80\x81", 36), 3, false},
         {"crlf lines", "[RankSettings]\r\nPageNum=8\r\n", 8, false},
         {"repeated key, first wins", "[RankSettings]\nPageNum=2\nPageNum=9\n", 2, false},
     };
@@ -64,7 +64,8 @@ TEST(RankSettings, DamagedFileIsRepairedOnWriteAndKeepsWhatCouldBeRead) {
     TempFolder dir;
     const auto path = dir.file("RankSettings.ini");
     WriteFile(path, std::string("\xde\xad\xbe\xef\n[RankSettings]\nTime=time_1700000000\n"
-                                "PageNum=zz\nno equals sign here\n", 74));
+                                "PageNum=zz\nno equals sign here\n",
+                                74));
     RankSettings settings(path);
     EXPECT_EQ(settings.readPageCount(5), 5);
     const std::string repaired = ReadFile(path);

@@ -59,8 +59,9 @@ TEST(Utf8Prefix, NeverSplitsACharacter) {
 
 TEST(DecimalToInt, BehavesLikeAtoi) {
     const std::pair<const char*, int> cases[] = {
-        {"5", 5},   {" 10", 10}, {"abc", 0}, {"7abc", 7},      {"-3", -3},
-        {"", 0},    {"+4", 4},   {"0", 0},   {"99999999999", 2147483647},
+        {"5", 5},    {" 10", 10}, {"abc", 0},
+        {"7abc", 7}, {"-3", -3},  {"", 0},
+        {"+4", 4},   {"0", 0},    {"99999999999", 2147483647},
     };
     for (const auto& [text, value] : cases) EXPECT_EQ(DecimalToInt(text), value) << text;
 }

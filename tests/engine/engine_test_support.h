@@ -3,22 +3,21 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <mutex>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "core/schema.h"
 #include "core/user_notifier.h"
 #include "engine/scan_environment.h"
+#include "temp_folder.h"
 #include "tools/search_standin/search_standin.h"
 
 namespace velquist::testing {
 
 // Records every wait instead of sleeping.
 class RecordingSleeper {
-public:
+  public:
     Sleeper sleeper() {
         return [this](std::chrono::milliseconds d) {
             std::lock_guard lock(m_mutex);
@@ -30,14 +29,14 @@ public:
         return m_waits;
     }
 
-private:
+  private:
     mutable std::mutex m_mutex;
     std::vector<long long> m_waits;
 };
 
 // A stand-in search engine on 127.0.0.1 with the given world, stopped at the end of the test.
 class StandinFixture {
-public:
+  public:
     explicit StandinFixture(const std::string& worldJson, int lifetimeSeconds = 120) {
         standin::StandinOptions options;
         options.worldJson = worldJson;
@@ -60,29 +59,23 @@ public:
 
 // A data folder with a fresh database, removed at the end.
 class TempDatabase {
-public:
+  public:
     TempDatabase() {
-        std::random_device rd;
-        m_folder = std::filesystem::temp_directory_path() /
-                   ("velquist-engine-" + std::to_string(rd()) + std::to_string(rd()));
         SilentNotifier quiet;
-        EXPECT_TRUE(PrepareDatabase(m_folder.string(), (m_folder / "database").string(), path(), quiet));
+        EXPECT_TRUE(PrepareDatabase(m_folder.path(), m_folder.file("database"), path(), quiet));
     }
-    ~TempDatabase() {
-        std::error_code ec;
-        std::filesystem::remove_all(m_folder, ec);
-    }
-    std::string path() const { return (m_folder / "database" / "main_360.db").string(); }
+    std::string path() const { return m_folder.file("database/main_360.db"); }
 
-private:
-    std::filesystem::path m_folder;
+  private:
+    TempFolder m_folder;
 };
 
 // Ten displayed addresses none of which is a planted site.
 inline std::string FillerPage(const std::string& tag) {
     std::string page = "[";
     for (int i = 1; i <= 10; ++i)
-        page += std::string(i > 1 ? "," : "") + "\"www.filler-" + tag + "-" + std::to_string(i) + ".com/p\"";
+        page += std::string(i > 1 ? "," : "") + "\"www.filler-" + tag + "-" + std::to_string(i) +
+                ".com/p\"";
     return page + "]";
 }
 

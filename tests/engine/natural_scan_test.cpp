@@ -35,7 +35,7 @@ std::string World() {
 }
 
 class ScanTest : public ::testing::Test {
-protected:
+  protected:
     ScanTest() : standin(World()) {
         env.endpoints = standin.endpoints();
         env.pageCount = &pages;
@@ -106,9 +106,9 @@ TEST_F(ScanTest, FetchRetriesAndFailures) {
         std::vector<long long> waits;
     };
     const Case cases[] = {
-        {"captcha", false, 1, {}},           // the verification page ends at once
-        {"flaky", true, 4, {}},              // 5xx pages are not result pages: retried at once
-        {"dropped", true, 3, {500, 500}},    // failed transfers wait 500 ms
+        {"captcha", false, 1, {}},         // the verification page ends at once
+        {"flaky", true, 4, {}},            // 5xx pages are not result pages: retried at once
+        {"dropped", true, 3, {500, 500}},  // failed transfers wait 500 ms
     };
     for (const auto& c : cases) {
         RecordingSleeper local;

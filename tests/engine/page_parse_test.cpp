@@ -23,7 +23,9 @@ std::string Page(const std::vector<std::string>& organic, const std::vector<std:
     for (const auto& cite : organic) page += "<li class=\"res-list\"><h3>t</h3>" + cite + "</li>\n";
     page += "</ul><ul id=\"e_idea_pp_vip_bottom\">";
     for (const auto& ad : bottom) page += "<li><cite>" + ad + "</cite></li>";
-    page += "</ul><a id=\"snext\" href=\"s?q=x&pn=2\">下一页</a><div id=\"side\"><div id=\"rightbox\"><ul>";
+    page +=
+        "</ul><a id=\"snext\" href=\"s?q=x&pn=2\">下一页</a><div id=\"side\"><div "
+        "id=\"rightbox\"><ul>";
     for (const auto& ad : right) page += "<li><cite>" + ad + "</cite></li>";
     page += "</ul></div></div></div></body></html>";
     return page;
@@ -48,21 +50,42 @@ TEST(ParseNaturalPage, AddressFormsAndHighlighting) {
     };
     const std::vector<std::string> filler = {Cite("www.one.com/a"), Cite("two.net/b")};
     const Case cases[] = {
-        {"bare domain found behind www.", "abc.com",
-         {Cite("www.one.com"), Cite("www.abc.com/x")}, 1, 2},
+        {"bare domain found behind www.",
+         "abc.com",
+         {Cite("www.one.com"), Cite("www.abc.com/x")},
+         1,
+         2},
         {"bare domain found in capitals", "abc.com", {Cite("WWW.ABC.COM/Y")}, 1, 1},
-        {"http://www site looked for as .domain/path", "http://www.abc.com/shop",
-         {Cite("abc.com/shop"), Cite("www.abc.com/shop/1")}, 1, 2},
-        {"attributes on the cite element", "abc.com",
-         {"<cite class=\"x\" data-a=\"1\">www.abc.com</cite>"}, 1, 1},
-        {"text before <b> is dropped", "www.abc.com",
-         {"<cite>www.<b>abc</b>.com</cite>", Cite("www.abc.com")}, 1, 2},
-        {"highlighted address: the text from <b> on counts", "abc.com",
-         {"<cite>www.<b>abc.com</b>/p</cite>"}, 1, 1},
-        {"highlight splitting the address hides it from the block test", "abc.com",
-         {"<cite>www.<b>abc</b>.com/p</cite>"}, 0, 10},
-        {"site only outside cites: counted elements, not found", "abc.com",
-         {"<p>abc.com</p>" + Cite("www.one.com"), Cite("two.net")}, 0, 2},
+        {"http://www site looked for as .domain/path",
+         "http://www.abc.com/shop",
+         {Cite("abc.com/shop"), Cite("www.abc.com/shop/1")},
+         1,
+         2},
+        {"attributes on the cite element",
+         "abc.com",
+         {"<cite class=\"x\" data-a=\"1\">www.abc.com</cite>"},
+         1,
+         1},
+        {"text before <b> is dropped",
+         "www.abc.com",
+         {"<cite>www.<b>abc</b>.com</cite>", Cite("www.abc.com")},
+         1,
+         2},
+        {"highlighted address: the text from <b> on counts",
+         "abc.com",
+         {"<cite>www.<b>abc.com</b>/p</cite>"},
+         1,
+         1},
+        {"highlight splitting the address hides it from the block test",
+         "abc.com",
+         {"<cite>www.<b>abc</b>.com/p</cite>"},
+         0,
+         10},
+        {"site only outside cites: counted elements, not found",
+         "abc.com",
+         {"<p>abc.com</p>" + Cite("www.one.com"), Cite("two.net")},
+         0,
+         2},
     };
     for (const auto& c : cases) {
         auto site = Site(c.site);
@@ -128,14 +151,17 @@ TEST(ParsePaidPage, SlotsAndColumns) {
     };
     const std::vector<std::string> threeTop = {"one.com", "two.com", "three.com"};
     const Case cases[] = {
-        {"second right ad", "abc.com", Page({}, {"x.com"}, {}, {"y.com", "www.abc.com"}), "右2", 52},
-        {"first bottom ad after three top", "abc.com", Page({}, threeTop, {"abc.com"}, {}), "左4", 4},
+        {"second right ad", "abc.com", Page({}, {"x.com"}, {}, {"y.com", "www.abc.com"}), "右2",
+         52},
+        {"first bottom ad after three top", "abc.com", Page({}, threeTop, {"abc.com"}, {}), "左4",
+         4},
         {"both columns: left wins", "abc.com", Page({}, {"abc.com"}, {}, {"abc.com"}), "左1", 1},
-        {"top block absent: bottom only", "abc.com", Page({}, {}, {"q.com", "abc.com"}, {}), "左2", 2},
+        {"top block absent: bottom only", "abc.com", Page({}, {}, {"q.com", "abc.com"}, {}), "左2",
+         2},
         {"http://www with path uses the host, patternB matches a bare domain",
          "http://www.abc.com/landing", Page({}, {"abc.com/zz"}, {}, {}), "左1", 1},
-        {"spaces inside a left address do not matter", "abc.com",
-         Page({}, {"a bc . com"}, {}, {}), "左1", 1},
+        {"spaces inside a left address do not matter", "abc.com", Page({}, {"a bc . com"}, {}, {}),
+         "左1", 1},
         {"spaces inside a right address do", "abc.com", Page({}, {}, {}, {"a bc.com"}), "", 101},
         {"not in any slot: 100 + right count", "abc.com",
          Page({}, {"a.com"}, {}, {"b.com", "c.com"}), "", 102},

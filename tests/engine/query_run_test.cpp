@@ -20,7 +20,7 @@ using testing::TempDatabase;
 
 // Collects the run's events in arrival order; "run ended" wakes the waiting test.
 class RecordingListener final : public QueryRunListener {
-public:
+  public:
     void keywordFinished(QueryKind, std::unique_ptr<STRUCT_WORD> item) override {
         std::lock_guard lock(m_mutex);
         events.push_back("keyword");
@@ -45,7 +45,7 @@ public:
     std::vector<std::string> events;
     std::vector<std::unique_ptr<STRUCT_WORD>> items;
 
-private:
+  private:
     std::mutex m_mutex;
     std::condition_variable m_cv;
 };
@@ -90,7 +90,7 @@ int Count(const std::string& db, const std::string& sql) {
 }
 
 class QueryRunTest : public ::testing::Test {
-protected:
+  protected:
     void configure(QueryPage& page, const StandinFixture& standin) {
         page.databasePath = db.path();
         page.sites = {{"other.com", 1}, {"www.mine.com", 1}, {"disabled.com", 0}};
@@ -188,10 +188,13 @@ TEST_F(QueryRunTest, NoEnabledSiteEmptiesTheQueueAndEnds) {
 TEST_F(QueryRunTest, FailedInsertKeepsTheKeywordsOldResults) {
     {
         DbConnection c(db.path());
-        DbStatement old(c, "INSERT INTO seorank (rank,url,keywordId,rankNum) VALUES ('第1名，第1页','a.com',1,1)");
+        DbStatement old(
+            c,
+            "INSERT INTO seorank (rank,url,keywordId,rankNum) VALUES ('第1名，第1页','a.com',1,1)");
         ASSERT_EQ(old.step(), kSqliteDone);
-        DbStatement trigger(c, "CREATE TRIGGER refuse BEFORE INSERT ON seorank WHEN NEW.url='bad.com' "
-                               "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+        DbStatement trigger(c,
+                            "CREATE TRIGGER refuse BEFORE INSERT ON seorank WHEN NEW.url='bad.com' "
+                            "BEGIN SELECT RAISE(ABORT, 'refused'); END");
         ASSERT_EQ(trigger.step(), kSqliteDone);
     }
     STRUCT_WORD item;
@@ -201,13 +204,15 @@ TEST_F(QueryRunTest, FailedInsertKeepsTheKeywordsOldResults) {
     item.sites[0].url = "good.com";
     item.sites[1].url = "bad.com";
     EXPECT_FALSE(StoreNaturalResults(db.path(), item));
-    EXPECT_EQ(Count(db.path(), "SELECT COUNT(*) FROM seorank WHERE keywordId=1 AND url='a.com'"), 1);
+    EXPECT_EQ(Count(db.path(), "SELECT COUNT(*) FROM seorank WHERE keywordId=1 AND url='a.com'"),
+              1);
     EXPECT_EQ(Count(db.path(), "SELECT COUNT(*) FROM seorank WHERE url='good.com'"), 0);
 
     item.sites.pop_back();
     EXPECT_TRUE(StoreNaturalResults(db.path(), item));
     EXPECT_EQ(Count(db.path(), "SELECT COUNT(*) FROM seorank WHERE keywordId=1"), 1);
-    EXPECT_EQ(Count(db.path(), "SELECT COUNT(*) FROM seorank WHERE rank='无' AND url='good.com'"), 1);
+    EXPECT_EQ(Count(db.path(), "SELECT COUNT(*) FROM seorank WHERE rank='无' AND url='good.com'"),
+              1);
 }
 
 TEST_F(QueryRunTest, WorkersStoreWhileAnotherProcessReads) {
@@ -222,8 +227,10 @@ TEST_F(QueryRunTest, WorkersStoreWhileAnotherProcessReads) {
         while (std::chrono::steady_clock::now() < until) {
             DbConnection c;
             if (!c.open(db.path())) ++failures;
-            DbStatement s(c, "SELECT a.keywordId,a.keyword,a.time,b.rank,b.url,b.rankNum FROM seokeyword "
-                             "AS a LEFT JOIN seorank AS b ON a.keywordId=b.keywordId ORDER BY id, url ASC");
+            DbStatement s(
+                c,
+                "SELECT a.keywordId,a.keyword,a.time,b.rank,b.url,b.rankNum FROM seokeyword "
+                "AS a LEFT JOIN seorank AS b ON a.keywordId=b.keywordId ORDER BY id, url ASC");
             int rc;
             while ((rc = s.step()) == kSqliteRow) {
             }

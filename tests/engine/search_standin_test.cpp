@@ -31,8 +31,7 @@ constexpr const char* kNextStart = "id=\"snext\" href=\"";
 
 const std::string kWorldPath = std::string(VELQUIST_TEST_DATA) + "/standin/test_world.json";
 
-std::vector<std::string> CiteTexts(std::string_view block)
-{
+std::vector<std::string> CiteTexts(std::string_view block) {
     std::vector<std::string> texts;
     std::size_t at = 0;
     while ((at = block.find("<cite", at)) != std::string_view::npos) {
@@ -47,25 +46,27 @@ std::vector<std::string> CiteTexts(std::string_view block)
     return texts;
 }
 
-std::size_t Occurrences(std::string_view text, std::string_view what)
-{
+std::size_t Occurrences(std::string_view text, std::string_view what) {
     std::size_t count = 0;
-    for (std::size_t at = text.find(what); at != std::string_view::npos; at = text.find(what, at + 1)) {
+    for (std::size_t at = text.find(what); at != std::string_view::npos;
+         at = text.find(what, at + 1)) {
         ++count;
     }
     return count;
 }
 
-std::string OrganicBlock(const std::string& page) { return TextBetween(page, kOrganicStart, kOrganicEnd); }
+std::string OrganicBlock(const std::string& page) {
+    return TextBetween(page, kOrganicStart, kOrganicEnd);
+}
 
 // Whether a reader looking for `site` accepts this displayed address: "http://" and "www" are
 // dropped from the site, and a highlighted address counts from its first <b>.
-bool ReaderAccepts(const std::string& cite, const std::string& site)
-{
+bool ReaderAccepts(const std::string& cite, const std::string& site) {
     const std::string pattern = ReplaceAll(ReplaceAll(site, "http://", ""), "www", "");
     std::string text = cite;
     if (text.find("<b>") != std::string::npos && text.find("</b>") != std::string::npos) {
-        text = TrimWhitespace(ReplaceAll(TextBetween(text + "</cite>", "<b>", "</cite>"), "</b>", ""));
+        text =
+            TrimWhitespace(ReplaceAll(TextBetween(text + "</cite>", "<b>", "</cite>"), "</b>", ""));
     }
     return FindNoCase(text, pattern);
 }
@@ -81,11 +82,13 @@ struct LayoutCase {
     std::size_t targetBytes;
 };
 
-TEST(StandinPageTest, EveryAddressLandsInTheBlockItsReaderCuts)
-{
+TEST(StandinPageTest, EveryAddressLandsInTheBlockItsReaderCuts) {
     const std::vector<LayoutCase> cases = {
-        {"full page", 10, {{"www.t1.com", "t2.cn", "www.t3.com"}, {"www.b1.com", "b2.cn"}, {"www.r 1.com", "r2.cn"}},
-         "s?q=abc&pn=2&psid=00&src=srp", 80 * 1024},
+        {"full page",
+         10,
+         {{"www.t1.com", "t2.cn", "www.t3.com"}, {"www.b1.com", "b2.cn"}, {"www.r 1.com", "r2.cn"}},
+         "s?q=abc&pn=2&psid=00&src=srp",
+         80 * 1024},
         {"no ads, no next, no results", 0, {}, "", 60 * 1024},
         {"benchmark size", 2000, {{"www.t1.com"}, {}, {"www.r1.com"}}, "s?q=x&pn=2", 300 * 1024},
     };
@@ -97,8 +100,9 @@ TEST(StandinPageTest, EveryAddressLandsInTheBlockItsReaderCuts)
         for (int i = 0; i < layout.organicCount; ++i) {
             // Mixes the display forms: plain, part highlighted, wholly highlighted.
             const std::string host = "site" + std::to_string(i) + ".example.com";
-            content.organic.push_back(i % 3 == 0 ? "www." + host + "/p" : i % 3 == 1 ? "www.<b>" + host + "</b>/"
-                                                                                      : "<b>" + host + "</b>/x");
+            content.organic.push_back(i % 3 == 0   ? "www." + host + "/p"
+                                      : i % 3 == 1 ? "www.<b>" + host + "</b>/"
+                                                   : "<b>" + host + "</b>/x");
         }
         content.ads = layout.ads;
         content.nextTarget = layout.nextTarget;
@@ -114,7 +118,8 @@ TEST(StandinPageTest, EveryAddressLandsInTheBlockItsReaderCuts)
         EXPECT_EQ(CiteTexts(TextBetween(page, kRightStart, "</ul>")), layout.ads.right);
         // No address element outside the four blocks.
         EXPECT_EQ(Occurrences(page, "<cite"), content.organic.size() + layout.ads.top.size() +
-                                                  layout.ads.bottom.size() + layout.ads.right.size());
+                                                  layout.ads.bottom.size() +
+                                                  layout.ads.right.size());
         if (layout.nextTarget.empty()) {
             EXPECT_EQ(page.find("id=\"snext\""), std::string::npos);
         } else {
@@ -130,8 +135,7 @@ TEST(StandinPageTest, EveryAddressLandsInTheBlockItsReaderCuts)
     }
 }
 
-TEST(StandinPageTest, KeywordIsEscapedWhereverItIsEchoed)
-{
+TEST(StandinPageTest, KeywordIsEscapedWhereverItIsEchoed) {
     ResultPageContent content;
     content.keyword = "\"><cite>evil.com</cite><script>alert(1)</script>";
     content.organic = {"www.a.com/"};
@@ -142,8 +146,7 @@ TEST(StandinPageTest, KeywordIsEscapedWhereverItIsEchoed)
     EXPECT_EQ(Occurrences(page, "<cite"), 1u);
 }
 
-TEST(StandinPageTest, VerificationPageHasTheFormAndNoResultMarkup)
-{
+TEST(StandinPageTest, VerificationPageHasTheFormAndNoResultMarkup) {
     const std::string page = BuildVerificationPage();
     EXPECT_NE(page.find(kVerifyMarker), std::string::npos);
     EXPECT_EQ(page.find(kPageMarker), std::string::npos);
@@ -153,8 +156,7 @@ TEST(StandinPageTest, VerificationPageHasTheFormAndNoResultMarkup)
 // ---------------------------------------------------------------------------------------------
 // World files and generated pages
 
-TEST(StandinWorldTest, BadWorldsAreRefusedWithTheReason)
-{
+TEST(StandinWorldTest, BadWorldsAreRefusedWithTheReason) {
     const struct {
         const char* json;
         const char* reason;
@@ -175,14 +177,14 @@ TEST(StandinWorldTest, BadWorldsAreRefusedWithTheReason)
         EXPECT_NE(error.find(reason), std::string::npos) << error;
     }
     std::string error;
-    const auto world = ParseWorld(R"({"_note":"x","keywords":{"_skip":{},"k":{"_why":"y","pages":[2]}}})", error);
+    const auto world =
+        ParseWorld(R"({"_note":"x","keywords":{"_skip":{},"k":{"_why":"y","pages":[2]}}})", error);
     ASSERT_TRUE(world.has_value()) << error;
     EXPECT_EQ(world->keywords.size(), 1u);
     EXPECT_EQ(ResultsFor(*world, "k", 1).organic.size(), 2u);
 }
 
-TEST(StandinWorldTest, PlantedSitesAreSpreadOverKeywordsAndFindable)
-{
+TEST(StandinWorldTest, PlantedSitesAreSpreadOverKeywordsAndFindable) {
     World world;
     world.plantedSites = {"www.planted-one.com", "planted-two.cn"};
     constexpr int kKeywords = 400;
@@ -229,33 +231,30 @@ TEST(StandinWorldTest, PlantedSitesAreSpreadOverKeywordsAndFindable)
 // The server
 
 class StandinServerTest : public ::testing::Test {
-protected:
-    void Start(StandinOptions options = {})
-    {
+  protected:
+    void Start(StandinOptions options = {}) {
         if (options.worldPath.empty() && options.worldJson.empty()) {
             options.worldPath = kWorldPath;
         }
         ASSERT_TRUE(m_standin.start(options)) << m_standin.lastError();
     }
 
-    httplib::Result Fetch(const std::string& target, const httplib::Headers& headers = {}) const
-    {
+    httplib::Result Fetch(const std::string& target, const httplib::Headers& headers = {}) const {
         httplib::SSLClient client("127.0.0.1", m_standin.port());
         client.enable_server_certificate_verification(false);
-        client.set_url_encode(false);  // the targets are already encoded, as a real client sends them
+        client.set_url_encode(
+            false);  // the targets are already encoded, as a real client sends them
         client.set_connection_timeout(5);
         client.set_read_timeout(10);
         return client.Get(target.c_str(), headers);
     }
 
-    static std::string FirstPage(const std::string& keyword)
-    {
+    static std::string FirstPage(const std::string& keyword) {
         return "/s?ie=utf-8&shb=1&src=home_example.com&q=" + UrlEncodeForm(keyword);
     }
 
     // What a client makes of an answer.
-    static std::string Outcome(const httplib::Result& result)
-    {
+    static std::string Outcome(const httplib::Result& result) {
         if (!result) {
             return "no answer";
         }
@@ -271,8 +270,7 @@ protected:
     SearchStandin m_standin;
 };
 
-TEST_F(StandinServerTest, WorldKeywordPagesFollowTheNextLink)
-{
+TEST_F(StandinServerTest, WorldKeywordPagesFollowTheNextLink) {
     Start();
     const std::string keyword = "鲜花速递";
     std::string error;
@@ -319,8 +317,7 @@ TEST_F(StandinServerTest, WorldKeywordPagesFollowTheNextLink)
     EXPECT_EQ(m_standin.requestCount(), 5);
 }
 
-TEST_F(StandinServerTest, GeneratedPagesAreStablePerKeywordAndDifferBetweenKeywords)
-{
+TEST_F(StandinServerTest, GeneratedPagesAreStablePerKeywordAndDifferBetweenKeywords) {
     Start();
     const auto once = Fetch(FirstPage("玫瑰 花"));
     const auto again = Fetch(FirstPage("玫瑰 花"));
@@ -336,8 +333,7 @@ TEST_F(StandinServerTest, GeneratedPagesAreStablePerKeywordAndDifferBetweenKeywo
     EXPECT_NE(once->body.find("value=\"玫瑰 花\""), std::string::npos);
 }
 
-TEST_F(StandinServerTest, KeywordBehavioursPlayOutInRequestOrder)
-{
+TEST_F(StandinServerTest, KeywordBehavioursPlayOutInRequestOrder) {
     Start();
     const struct {
         const char* keyword;
@@ -360,8 +356,7 @@ TEST_F(StandinServerTest, KeywordBehavioursPlayOutInRequestOrder)
     EXPECT_EQ(m_standin.verificationCount(), 2);
 }
 
-TEST_F(StandinServerTest, PageShapingBehaviours)
-{
+TEST_F(StandinServerTest, PageShapingBehaviours) {
     Start();
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(Outcome(Fetch(FirstPage("slow"))), "page");
@@ -369,7 +364,8 @@ TEST_F(StandinServerTest, PageShapingBehaviours)
 
     const auto last = Fetch(FirstPage("last page"));
     ASSERT_EQ(Outcome(last), "page");
-    EXPECT_EQ(CiteTexts(OrganicBlock(last->body)), (std::vector<std::string>{"www.only-example.com/1", "www.only-example.com/2"}));
+    EXPECT_EQ(CiteTexts(OrganicBlock(last->body)),
+              (std::vector<std::string>{"www.only-example.com/1", "www.only-example.com/2"}));
     EXPECT_EQ(last->body.find("id=\"snext\""), std::string::npos);
 
     // A cut page is a complete answer whose body is the head of the whole page.
@@ -390,8 +386,7 @@ TEST_F(StandinServerTest, PageShapingBehaviours)
     EXPECT_EQ(BuildResultPage(content).substr(0, 30000), cut->body);
 }
 
-TEST_F(StandinServerTest, FastClientsGetTheVerificationPage)
-{
+TEST_F(StandinServerTest, FastClientsGetTheVerificationPage) {
     StandinOptions options;
     options.rateLimitPerSecond = 2;
     Start(options);
@@ -409,8 +404,7 @@ TEST_F(StandinServerTest, FastClientsGetTheVerificationPage)
     EXPECT_EQ(m_standin.verificationCount(), 1);
 }
 
-TEST_F(StandinServerTest, ServerWideFailuresHitEveryNthRequest)
-{
+TEST_F(StandinServerTest, ServerWideFailuresHitEveryNthRequest) {
     StandinOptions options;
     options.failEveryNth = 3;
     options.failStatus = 500;
@@ -420,13 +414,12 @@ TEST_F(StandinServerTest, ServerWideFailuresHitEveryNthRequest)
     for (int i = 0; i < 8; ++i) {
         seen.push_back(Outcome(Fetch(FirstPage("keyword " + std::to_string(i)))));
     }
-    EXPECT_EQ(seen, (std::vector<std::string>{"page", "page", "status 500", "no answer", "page", "status 500",
-                                              "page", "no answer"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"page", "page", "status 500", "no answer", "page",
+                                              "status 500", "page", "no answer"}));
     EXPECT_EQ(m_standin.requestCountForPath("/s"), 8);
 }
 
-TEST_F(StandinServerTest, CompressesOnlyWhenAsked)
-{
+TEST_F(StandinServerTest, CompressesOnlyWhenAsked) {
     Start();
     const auto gzip = Fetch(FirstPage("压缩"), {{"Accept-Encoding", "gzip"}});
     ASSERT_EQ(Outcome(gzip), "page");
@@ -439,11 +432,10 @@ TEST_F(StandinServerTest, CompressesOnlyWhenAsked)
     EXPECT_EQ(plain->body, gzip->body);
 }
 
-TEST_F(StandinServerTest, CertificateVerifiesFor127001)
-{
+TEST_F(StandinServerTest, CertificateVerifiesFor127001) {
     Start();
-    const std::filesystem::path pem =
-        std::filesystem::temp_directory_path() / ("standin-" + std::to_string(m_standin.port()) + ".pem");
+    const std::filesystem::path pem = std::filesystem::temp_directory_path() /
+                                      ("standin-" + std::to_string(m_standin.port()) + ".pem");
     {
         std::ofstream file(pem);
         file << m_standin.certificatePem();
@@ -458,8 +450,7 @@ TEST_F(StandinServerTest, CertificateVerifiesFor127001)
     EXPECT_EQ(Outcome(result), "page");
 }
 
-TEST_F(StandinServerTest, StopsByItselfWhenItsLifetimeEnds)
-{
+TEST_F(StandinServerTest, StopsByItselfWhenItsLifetimeEnds) {
     StandinOptions options;
     options.lifetimeSeconds = 1;
     Start(options);
@@ -473,8 +464,7 @@ TEST_F(StandinServerTest, StopsByItselfWhenItsLifetimeEnds)
     EXPECT_EQ(Outcome(Fetch(FirstPage("寿命"))), "no answer");
 }
 
-TEST(StandinStartTest, StartFailuresSayWhy)
-{
+TEST(StandinStartTest, StartFailuresSayWhy) {
     SearchStandin missingWorld;
     StandinOptions options;
     options.worldPath = "/nonexistent/world.json";

@@ -26,7 +26,7 @@ TEST_F(NaturalRecords, AddSkipsAnExistingKeywordAndKeepsItsIdUnused) {
     std::vector<std::string> events;
     const auto outcome = addNaturalKeywords(dbPath(), {"甲", "乙", "丙"}, notifier, [&](int added) {
         events.push_back("committed " + std::to_string(added) + " after " +
-                         std::to_string(notifier.texts.size()) + " messages");
+                         std::to_string(notifier.messages.size()) + " messages");
     });
 
     EXPECT_TRUE(outcome.committed);
@@ -37,7 +37,7 @@ TEST_F(NaturalRecords, AddSkipsAnExistingKeywordAndKeepsItsIdUnused) {
               (std::vector<std::vector<std::string>>{{"乙", "7"}, {"甲", "8"}, {"丙", "10"}}));
     // The page reloads before the final message appears.
     EXPECT_EQ(events, std::vector<std::string>{"committed 2 after 0 messages"});
-    EXPECT_EQ(notifier.texts, std::vector<std::string>{kPartly});
+    EXPECT_EQ(notifier.messages, std::vector<std::string>{kPartly});
     EXPECT_EQ(notifier.captions, std::vector<std::string>{"提示"});
 }
 
@@ -47,7 +47,7 @@ TEST_F(NaturalRecords, FirstKeywordOfAnEmptyTableGetsIdOne) {
     EXPECT_EQ(outcome.added, 2);
     EXPECT_EQ(column("SELECT keywordId FROM seokeyword ORDER BY id"),
               (std::vector<std::string>{"1", "2"}));
-    EXPECT_EQ(notifier.texts, std::vector<std::string>{"添加完毕"});
+    EXPECT_EQ(notifier.messages, std::vector<std::string>{"添加完毕"});
 }
 
 TEST_F(NaturalRecords, KeywordRepeatedInOneBatchIsStoredOnce) {
@@ -57,7 +57,7 @@ TEST_F(NaturalRecords, KeywordRepeatedInOneBatchIsStoredOnce) {
     EXPECT_EQ(outcome.skipped, 1);
     EXPECT_EQ(rows("SELECT keyword,keywordId FROM seokeyword ORDER BY id"),
               (std::vector<std::vector<std::string>>{{"x", "1"}, {"y", "3"}}));
-    EXPECT_EQ(notifier.texts, std::vector<std::string>{kPartly});
+    EXPECT_EQ(notifier.messages, std::vector<std::string>{kPartly});
 }
 
 TEST_F(NaturalRecords, BlankKeywordsAreDroppedAndNotCounted) {
@@ -70,21 +70,17 @@ TEST_F(NaturalRecords, BlankKeywordsAreDroppedAndNotCounted) {
     EXPECT_EQ(outcome.skipped, 0);
     EXPECT_EQ(rows("SELECT keyword,keywordId FROM seokeyword"),
               (std::vector<std::vector<std::string>>{{"real", "1"}}));
-    EXPECT_EQ(notifier.texts, std::vector<std::string>{"添加完毕"});
+    EXPECT_EQ(notifier.messages, std::vector<std::string>{"添加完毕"});
 }
 
 TEST_F(NaturalRecords, UnusualKeywordsRoundTripExactly) {
     std::string longChinese;
     for (int i = 0; i < 500; ++i) longChinese += "词";
     const std::vector<std::string> keywords = {
-        "it's \"quoted\"",
-        "a; DROP TABLE seokeyword; --",
-        "' OR 1=1 --",
-        "SELECT * FROM website",
-        "表情🙂👍🏽",
-        longChinese,
-        std::string(500, 'k'),
-        " padded\tinside ",
+        "it's \"quoted\"",     "a; DROP TABLE seokeyword; --",
+        "' OR 1=1 --",         "SELECT * FROM website",
+        "表情🙂👍🏽",  longChinese,
+        std::string(500, 'k'), " padded\tinside ",
         "%s {0} \\n",
     };
     RecordingNotifier notifier;
@@ -102,8 +98,9 @@ TEST_F(NaturalRecords, UnusualKeywordsRoundTripExactly) {
 }
 
 TEST_F(NaturalRecords, FailedInsertRollsTheWholeBatchBack) {
-    exec("CREATE TRIGGER refuse BEFORE INSERT ON seokeyword WHEN NEW.keyword='boom' "
-         "BEGIN SELECT RAISE(ABORT,'refused'); END");
+    exec(
+        "CREATE TRIGGER refuse BEFORE INSERT ON seokeyword WHEN NEW.keyword='boom' "
+        "BEGIN SELECT RAISE(ABORT,'refused'); END");
     RecordingNotifier notifier;
     bool committedCalled = false;
     const auto outcome = addNaturalKeywords(dbPath(), {"a", "boom", "c"}, notifier,
@@ -111,18 +108,21 @@ TEST_F(NaturalRecords, FailedInsertRollsTheWholeBatchBack) {
     EXPECT_FALSE(outcome.committed);
     EXPECT_FALSE(committedCalled);
     EXPECT_EQ(count("seokeyword"), 0);
-    EXPECT_EQ(notifier.texts, std::vector<std::string>{"添加失败"});
+    EXPECT_EQ(notifier.messages, std::vector<std::string>{"添加失败"});
 }
 
 class NaturalListLoad : public RecordsTest {
-protected:
+  protected:
     void SetUp() override {
         RecordsTest::SetUp();
-        exec("INSERT INTO seokeyword (keyword,keywordId,time) VALUES "
-             "('queried',1,'2024-05-01 10:00:00'),('never',2,NULL),('stray',3,'2024-05-01 11:00:00')");
-        exec("INSERT INTO seorank (rank,rankNum,url,keywordId) VALUES "
-             "('第3名，第1页',3,'a.com',1),('第14名，第2页',14,'b.com',1),"
-             "('无',1000,'gone.com',3)");
+        exec(
+            "INSERT INTO seokeyword (keyword,keywordId,time) VALUES "
+            "('queried',1,'2024-05-01 10:00:00'),('never',2,NULL),('stray',3,'2024-05-01 "
+            "11:00:00')");
+        exec(
+            "INSERT INTO seorank (rank,rankNum,url,keywordId) VALUES "
+            "('第3名，第1页',3,'a.com',1),('第14名，第2页',14,'b.com',1),"
+            "('无',1000,'gone.com',3)");
     }
 };
 
@@ -200,24 +200,27 @@ TEST_F(RecordsTest, EmptyKeywordTableLoadsAsAnEmptyList) {
 TEST_F(NaturalListLoad, DeleteRemovesKeywordsWithTheirResults) {
     RecordingNotifier notifier;
     EXPECT_TRUE(deleteNaturalKeywords(dbPath(), {{1, "queried"}, {3, "stray"}}, notifier));
-    EXPECT_TRUE(notifier.texts.empty());
+    EXPECT_TRUE(notifier.messages.empty());
     EXPECT_EQ(column("SELECT keyword FROM seokeyword"), std::vector<std::string>{"never"});
     EXPECT_EQ(count("seorank"), 0);
 }
 
 TEST_F(NaturalListLoad, FailedDeleteLeavesEverything) {
-    exec("CREATE TRIGGER keep BEFORE DELETE ON seorank WHEN OLD.keywordId=3 "
-         "BEGIN SELECT RAISE(ABORT,'kept'); END");
+    exec(
+        "CREATE TRIGGER keep BEFORE DELETE ON seorank WHEN OLD.keywordId=3 "
+        "BEGIN SELECT RAISE(ABORT,'kept'); END");
     RecordingNotifier notifier;
     EXPECT_FALSE(deleteNaturalKeywords(dbPath(), {{1, "queried"}, {3, "stray"}}, notifier));
-    EXPECT_EQ(notifier.texts, std::vector<std::string>{"删除关键词失败！"});
+    EXPECT_EQ(notifier.messages, std::vector<std::string>{"删除关键词失败！"});
     EXPECT_EQ(count("seokeyword"), 3);
     EXPECT_EQ(count("seorank"), 3);
 }
 
 TEST_F(NaturalListLoad, ClearingResetsResultsAndCountsEverySite) {
     exec("INSERT INTO semrank (rank,rankNum,url,keywordId) VALUES ('左1',1,'a.com',1)");
-    exec("INSERT INTO website (urlid,url,selected) VALUES (0,'z.com',1),(1,'a.com',0),(2,'m.com',1)");
+    exec(
+        "INSERT INTO website (urlid,url,selected) VALUES "
+        "(0,'z.com',1),(1,'a.com',0),(2,'m.com',1)");
     clearResults(dbPath());
     EXPECT_EQ(Process().siteColumnCount.load(), 3);
     const auto sites = Process().promotionSites();
@@ -240,7 +243,8 @@ TEST_F(RecordsTest, TwoProcessesAddingAtOnceNeverShareAnId) {
     constexpr int kPerProcess = 5000;
     const auto batch = [](int first) {
         std::vector<std::string> keywords;
-        for (int i = first; i < first + kPerProcess; ++i) keywords.push_back("词" + std::to_string(i));
+        for (int i = first; i < first + kPerProcess; ++i)
+            keywords.push_back("词" + std::to_string(i));
         return keywords;
     };
     // Overlapping halves: 2500 keywords are in both batches.

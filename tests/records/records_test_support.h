@@ -12,26 +12,13 @@
 #include "core/process_state.h"
 #include "core/schema.h"
 #include "core/user_notifier.h"
+#include "recording_notifier.h"
 
 namespace velquist::testing {
 
-// Records every text it is given, in order, with its caption.
-class RecordingNotifier final : public UserNotifier {
-public:
-    using UserNotifier::showMessage;
-    void showMessage(const std::string& text, const std::string& caption) override {
-        texts.push_back(text);
-        captions.push_back(caption);
-    }
-    bool askYesNo(const std::string&, const std::string&) override { return true; }
-
-    std::vector<std::string> texts;
-    std::vector<std::string> captions;
-};
-
 // A fresh database with the program's schema in a folder of its own, removed afterwards.
 class RecordsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string pattern = (std::filesystem::temp_directory_path() / "velquist-records-XXXXXX");
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
@@ -100,7 +87,7 @@ protected:
         return std::stoi(rows("SELECT COUNT(*) FROM " + table).at(0).at(0));
     }
 
-private:
+  private:
     std::string m_folder;
     std::string m_dbPath;
 };

@@ -14,21 +14,21 @@ TEST(SiteAddress, AcceptsHostsWithKnownOrLowerCaseCountryEndings) {
         bool valid;
     } cases[] = {
         {"www.example.com", true},
-        {"example.COM", true},           // the named endings ignore case
+        {"example.COM", true},  // the named endings ignore case
         {"Shop.Example.Info", true},
         {"example.cn", true},
-        {"example.CN", false},           // the two-letter ending is case-sensitive
+        {"example.CN", false},  // the two-letter ending is case-sensitive
         {"example.Cn", false},
         {"a-b.example.org/path/x?q=1", true},
         {"example.com/first\nsecond", true},  // the path may span lines
-        {"example", false},              // a single word
+        {"example", false},                   // a single word
         {"example.c", false},
         {"-bad.com", false},
         {"bad-.com", false},
         {"a..com", false},
         {"exa mple.com", false},
         {"例子.com", false},
-        {"http://example.com", false},   // the prefix is removed before the check
+        {"http://example.com", false},  // the prefix is removed before the check
         {"", false},
         {std::string(5000, 'a') + "!", false},  // long, failing text ends in time
     };
@@ -66,9 +66,17 @@ TEST(SiteLookup, FindsBySiteOrOneBasedPosition) {
     const struct {
         std::string ref;
         std::optional<std::size_t> index;
-    } cases[] = {{"a.com", 0}, {"b.com", 1}, {"1", 0},          {"2", 1},
-                 {"0", {}},    {"3", {}},    {"1a", {}},        {"-1", {}},
-                 {"", {}},     {"c.com", {}}, {"99999999999999999999", {}}};
+    } cases[] = {{"a.com", 0},
+                 {"b.com", 1},
+                 {"1", 0},
+                 {"2", 1},
+                 {"0", {}},
+                 {"3", {}},
+                 {"1a", {}},
+                 {"-1", {}},
+                 {"", {}},
+                 {"c.com", {}},
+                 {"99999999999999999999", {}}};
     for (const auto& c : cases) EXPECT_EQ(FindSite(sites, c.ref), c.index) << c.ref;
 }
 
@@ -97,41 +105,46 @@ TEST_F(SiteRecords, SaveNumbersSitesInListOrderAndReloadSortsByUrl) {
 
 TEST_F(SiteRecords, FailedSaveKeepsTheOldListWhole) {
     ASSERT_TRUE(SaveSites(dbPath(), {{"old1.com", 1}, {"old2.com", 0}}));
-    exec("CREATE TRIGGER refuse BEFORE INSERT ON website WHEN NEW.url='bad.com' "
-         "BEGIN SELECT RAISE(ABORT,'refused'); END");
+    exec(
+        "CREATE TRIGGER refuse BEFORE INSERT ON website WHEN NEW.url='bad.com' "
+        "BEGIN SELECT RAISE(ABORT,'refused'); END");
     EXPECT_FALSE(SaveSites(dbPath(), {{"new.com", 1}, {"bad.com", 1}}));
-    EXPECT_EQ(rows("SELECT urlid,url,selected FROM website ORDER BY urlid"),
-              (std::vector<std::vector<std::string>>{{"0", "old1.com", "1"}, {"1", "old2.com", "0"}}));
+    EXPECT_EQ(
+        rows("SELECT urlid,url,selected FROM website ORDER BY urlid"),
+        (std::vector<std::vector<std::string>>{{"0", "old1.com", "1"}, {"1", "old2.com", "0"}}));
 }
 
 TEST_F(SiteRecords, AddEnableModifyAndRemoveSaveTheList) {
     RecordingNotifier notifier;
     EXPECT_EQ(AddSite(dbPath(), " Http://www.first.com ", notifier), SiteEditStatus::Saved);
     EXPECT_EQ(AddSite(dbPath(), "second.cn", notifier), SiteEditStatus::Saved);
-    EXPECT_EQ(notifier.texts, (std::vector<std::string>{"添加成功！", "添加成功！"}));
+    EXPECT_EQ(notifier.messages, (std::vector<std::string>{"添加成功！", "添加成功！"}));
     EXPECT_EQ(notifier.captions, (std::vector<std::string>{"", ""}));
     EXPECT_EQ(Process().siteColumnCount.load(), 2);
     EXPECT_EQ(Process().promotionSites().size(), 2u);
 
-    notifier.texts.clear();
+    notifier.messages.clear();
     EXPECT_EQ(AddSite(dbPath(), "www.first.com", notifier), SiteEditStatus::Refused);
     EXPECT_EQ(SetSiteEnabled(dbPath(), "2", false, notifier), SiteEditStatus::Saved);
-    EXPECT_EQ(ModifySite(dbPath(), "second.cn", "http://third.net", notifier), SiteEditStatus::Saved);
-    EXPECT_EQ(notifier.texts, std::vector<std::string>{"您输入的 【 www.first.com 】 已经存在表中 ！"});
+    EXPECT_EQ(ModifySite(dbPath(), "second.cn", "http://third.net", notifier),
+              SiteEditStatus::Saved);
+    EXPECT_EQ(notifier.messages,
+              std::vector<std::string>{"您输入的 【 www.first.com 】 已经存在表中 ！"});
     EXPECT_EQ(rows("SELECT urlid,url,selected FROM website ORDER BY urlid"),
-              (std::vector<std::vector<std::string>>{{"0", "www.first.com", "1"}, {"1", "third.net", "0"}}));
+              (std::vector<std::vector<std::string>>{{"0", "www.first.com", "1"},
+                                                     {"1", "third.net", "0"}}));
     EXPECT_EQ(Process().promotionSites().at(0).url, "third.net");  // by url
 
-    notifier.texts.clear();
+    notifier.messages.clear();
     EXPECT_EQ(ModifySite(dbPath(), "1", " ", notifier), SiteEditStatus::Refused);
     EXPECT_EQ(ModifySite(dbPath(), "1", "third.net", notifier), SiteEditStatus::Refused);
     EXPECT_EQ(ModifySite(dbPath(), "1", "oops", notifier), SiteEditStatus::Refused);
     EXPECT_EQ(ModifySite(dbPath(), "1", "www.first.com", notifier), SiteEditStatus::Saved);
-    EXPECT_EQ(notifier.texts, (std::vector<std::string>{
-                                  "网址为空，请输入正确的网址！",
-                                  "您输入的 【 third.net 】 已经存在表中 ！",
-                                  "您输入的 【 oops 】 不是正确的网址 ！",
-                              }));
+    EXPECT_EQ(notifier.messages, (std::vector<std::string>{
+                                     "网址为空，请输入正确的网址！",
+                                     "您输入的 【 third.net 】 已经存在表中 ！",
+                                     "您输入的 【 oops 】 不是正确的网址 ！",
+                                 }));
 
     EXPECT_EQ(SetSiteEnabled(dbPath(), "3", true, notifier), SiteEditStatus::NotFound);
     EXPECT_EQ(RemoveSite(dbPath(), "nosuch.com", notifier), SiteEditStatus::NotFound);
@@ -139,14 +152,14 @@ TEST_F(SiteRecords, AddEnableModifyAndRemoveSaveTheList) {
     EXPECT_EQ(rows("SELECT urlid,url,selected FROM website"),
               (std::vector<std::vector<std::string>>{{"0", "third.net", "0"}}));
     EXPECT_EQ(Process().siteColumnCount.load(), 1);
-    EXPECT_EQ(notifier.texts.size(), 3u);  // nothing new after the refusals
+    EXPECT_EQ(notifier.messages.size(), 3u);  // nothing new after the refusals
 }
 
 TEST_F(SiteRecords, FailedAddSaveReportsFailureNotSuccess) {
     exec("CREATE TRIGGER refuse BEFORE INSERT ON website BEGIN SELECT RAISE(ABORT,'refused'); END");
     RecordingNotifier notifier;
     EXPECT_EQ(AddSite(dbPath(), "www.new.com", notifier), SiteEditStatus::SaveFailed);
-    EXPECT_EQ(notifier.texts, std::vector<std::string>{"网址设置失败，请重试！"});
+    EXPECT_EQ(notifier.messages, std::vector<std::string>{"网址设置失败，请重试！"});
     EXPECT_EQ(count("website"), 0);
 }
 

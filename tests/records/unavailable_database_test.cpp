@@ -13,7 +13,7 @@ using testing::RecordsTest;
 
 // A database path inside a "folder" that is really a regular file can never be opened.
 class UnavailableDatabase : public RecordsTest {
-protected:
+  protected:
     void SetUp() override {
         RecordsTest::SetUp();
         m_blocker = folder() + "/not-a-folder";
@@ -35,7 +35,7 @@ protected:
 
     const std::string& badPath() const { return m_badPath; }
 
-private:
+  private:
     std::string m_blocker;
     std::string m_badPath;
 };
@@ -49,9 +49,9 @@ TEST_F(UnavailableDatabase, ReadsFailWithTheirTextsAndLeaveStateAlone) {
     EXPECT_FALSE(loadTree(badPath(), notifier).has_value());
     EXPECT_FALSE(loadPlanChoices(badPath(), notifier).has_value());
     EXPECT_FALSE(loadUnitChoices(badPath(), 1, notifier).has_value());
-    EXPECT_EQ(notifier.texts, (std::vector<std::string>{"连接数据失败，账户树未能读取成功！",
-                                                        "连接数据失败，账户树未能读取成功！",
-                                                        "连接单元数据失败，未能读取成功！"}));
+    EXPECT_EQ(notifier.messages, (std::vector<std::string>{"连接数据失败，账户树未能读取成功！",
+                                                           "连接数据失败，账户树未能读取成功！",
+                                                           "连接单元数据失败，未能读取成功！"}));
     EXPECT_EQ(notifier.captions, (std::vector<std::string>(3, "提示")));
     expectNothingWritten();
 }
@@ -68,9 +68,9 @@ TEST_F(UnavailableDatabase, WritesFailCleanlyAndSaySo) {
     EXPECT_EQ(AddSite(badPath(), "a.com", notifier), SiteEditStatus::SaveFailed);
     EXPECT_FALSE(clearNaturalResults(badPath()));
     EXPECT_FALSE(clearPaidResults(badPath()));
-    EXPECT_EQ(notifier.texts, (std::vector<std::string>{"添加失败", "添加失败", "删除关键词失败！",
-                                                        "删除关键词失败！", "删除失败！", "删除失败！",
-                                                        "网址设置失败，请重试！"}));
+    EXPECT_EQ(notifier.messages, (std::vector<std::string>{
+                                     "添加失败", "添加失败", "删除关键词失败！", "删除关键词失败！",
+                                     "删除失败！", "删除失败！", "网址设置失败，请重试！"}));
     expectNothingWritten();
     EXPECT_EQ(Process().firstNewKeywordId.load(), -1);
 }

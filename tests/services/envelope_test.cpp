@@ -1,15 +1,14 @@
 #include "services/envelope.h"
 
-#include "core/paths.h"
-#include "core/text.h"
-
-#include <json/value.h>
-
 #include <gtest/gtest.h>
+#include <json/value.h>
 
 #include <algorithm>
 #include <cctype>
 #include <string>
+
+#include "core/paths.h"
+#include "core/text.h"
 
 namespace velquist {
 namespace {
@@ -171,14 +170,11 @@ TEST(WriteJson, CompactSortedByKeyBytesWithOneTrailingNewline) {
 TEST(WriteJson, EscapesOnlyQuoteBackslashAndControlCharacters) {
     Json::Value object(Json::objectValue);
     object["t"] = "q\"b\\n\nr\rt\tb\bf\f\x01/é\x7f";
-    EXPECT_EQ(WriteJson(object),
-              "{\"t\":\"q\\\"b\\\\n\\nr\\rt\\tb\\bf\\f\\u0001/é\x7f\"}\n");
+    EXPECT_EQ(WriteJson(object), "{\"t\":\"q\\\"b\\\\n\\nr\\rt\\tb\\bf\\f\\u0001/é\x7f\"}\n");
     EXPECT_EQ(WriteJson(Json::Value(Json::objectValue)), "{}\n");
 }
 
-TEST(UrlEncodeForm, EnvelopeCharacters) {
-    EXPECT_EQ(UrlEncodeForm("a b|~"), "a+b%7C%7E");
-}
+TEST(UrlEncodeForm, EnvelopeCharacters) { EXPECT_EQ(UrlEncodeForm("a b|~"), "a+b%7C%7E"); }
 
 // Expected hashes computed separately with md5sum (and cross-checked with Python's hashlib):
 //   MD5("2015-03-01 08:05:09")                                   = 3B365A3D...B52A

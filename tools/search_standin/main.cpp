@@ -17,12 +17,12 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: velquist-search-standin [--port N] [--world FILE] [--lifetime SECONDS] [--rate PER_SECOND]\n"
+    "usage: velquist-search-standin [--port N] [--world FILE] [--lifetime SECONDS] [--rate "
+    "PER_SECOND]\n"
     "                               [--fail-every N] [--fail-status CODE] [--drop-every N]\n"
     "                               [--port-file PATH] [--cert-file PATH]\n";
 
-bool ParseNumber(std::string_view text, int low, int high, int& out)
-{
+bool ParseNumber(std::string_view text, int low, int high, int& out) {
     int value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error != std::errc() || end != text.data() + text.size() || value < low || value > high) {
@@ -33,8 +33,7 @@ bool ParseNumber(std::string_view text, int low, int high, int& out)
 }
 
 // Written beside and renamed into place, so a script polling for the file never reads half of it.
-bool WriteWholeFile(const std::string& path, const std::string& text)
-{
+bool WriteWholeFile(const std::string& path, const std::string& text) {
     const std::string temporary = path + ".tmp";
     {
         std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
@@ -48,8 +47,7 @@ bool WriteWholeFile(const std::string& path, const std::string& text)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     velquist::standin::StandinOptions options;
     std::string portFile;
     std::string certFile;

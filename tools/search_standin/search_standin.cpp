@@ -1,10 +1,9 @@
 #include "tools/search_standin/search_standin.h"
 
 #include <fcntl.h>
+#include <httplib.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <httplib.h>
 
 #include <atomic>
 #include <chrono>
@@ -26,10 +25,9 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kHtml = "text/html; charset=utf-8";
 
 class FileDescriptor {
-public:
+  public:
     explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor()
-    {
+    ~FileDescriptor() {
         if (m_fd >= 0) {
             ::close(m_fd);
         }
@@ -38,7 +36,7 @@ public:
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     int get() const { return m_fd; }
 
-private:
+  private:
     int m_fd;
 };
 
@@ -46,8 +44,7 @@ private:
 // /dev/null, which closes the socket itself while the server thread still owns a valid
 // descriptor: whatever it writes afterwards goes nowhere, its next read sees end of file, and no
 // SIGPIPE can arise.
-void DropConnection(const httplib::Request& request)
-{
+void DropConnection(const httplib::Request& request) {
     if (request.ssl == nullptr) {
         return;
     }
@@ -61,9 +58,9 @@ void DropConnection(const httplib::Request& request)
     }
 }
 
-int ParsePageNo(const std::string& text)
-{
-    if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) {
+int ParsePageNo(const std::string& text) {
+    if (text.empty() || text.size() > 6 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
         return 1;
     }
     const int value = std::stoi(text);
@@ -98,14 +95,12 @@ struct SearchStandin::Impl {
     std::map<std::string, std::deque<Clock::time_point>> windows;
 
     // Waits unless a stop comes first; true when the full time passed.
-    bool Pause(std::chrono::milliseconds duration)
-    {
+    bool Pause(std::chrono::milliseconds duration) {
         std::unique_lock lock(stopMutex);
         return !stopSignal.wait_for(lock, duration, [this] { return stopRequested; });
     }
 
-    void RequestStop()
-    {
+    void RequestStop() {
         {
             const std::lock_guard lock(stopMutex);
             stopRequested = true;
@@ -119,8 +114,7 @@ struct SearchStandin::Impl {
 
     // Counts the request into its client's one-second window; true when the window now holds
     // more than the allowed rate. Called with countMutex held.
-    bool OverRate(const httplib::Request& request, Clock::time_point now)
-    {
+    bool OverRate(const httplib::Request& request, Clock::time_point now) {
         if (options.rateLimitPerSecond <= 0) {
             return false;
         }
@@ -133,8 +127,7 @@ struct SearchStandin::Impl {
         return window.size() > static_cast<std::size_t>(options.rateLimitPerSecond);
     }
 
-    void HandleResultPage(const httplib::Request& request, httplib::Response& response)
-    {
+    void HandleResultPage(const httplib::Request& request, httplib::Response& response) {
         if (!request.has_param("q")) {
             response.set_redirect("/");
             return;
@@ -200,24 +193,25 @@ struct SearchStandin::Impl {
         response.set_content(std::move(page), kHtml);
     }
 
-    void InstallHandlers()
-    {
-        server->set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
-            const std::lock_guard lock(countMutex);
-            ++total;
-            ++byPath[request.path];
-            return httplib::Server::HandlerResponse::Unhandled;
-        });
+    void InstallHandlers() {
+        server->set_pre_routing_handler(
+            [this](const httplib::Request& request, httplib::Response&) {
+                const std::lock_guard lock(countMutex);
+                ++total;
+                ++byPath[request.path];
+                return httplib::Server::HandlerResponse::Unhandled;
+            });
         // The next-page link is joined to a base that ends in "/", so "//s" must work too.
         server->Get(R"(/+s)", [this](const httplib::Request& request, httplib::Response& response) {
             HandleResultPage(request, response);
         });
         server->Get("/", [](const httplib::Request&, httplib::Response& response) {
-            response.set_content("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>搜索</title></head>"
-                                 "<body><form action=\"s\" method=\"get\"><input type=\"text\" name=\"q\">"
-                                 "<input type=\"hidden\" name=\"ie\" value=\"utf-8\"><button>搜索</button>"
-                                 "</form></body></html>\n",
-                                 kHtml);
+            response.set_content(
+                "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>搜索</title></head>"
+                "<body><form action=\"s\" method=\"get\"><input type=\"text\" name=\"q\">"
+                "<input type=\"hidden\" name=\"ie\" value=\"utf-8\"><button>搜索</button>"
+                "</form></body></html>\n",
+                kHtml);
         });
     }
 };
@@ -226,8 +220,7 @@ SearchStandin::SearchStandin() : m_impl(std::make_unique<Impl>()) {}
 
 SearchStandin::~SearchStandin() { stop(); }
 
-bool SearchStandin::start(const StandinOptions& options)
-{
+bool SearchStandin::start(const StandinOptions& options) {
     Impl& impl = *m_impl;
     if (impl.server) {
         impl.error = "a stand-in starts only once";
@@ -253,7 +246,8 @@ bool SearchStandin::start(const StandinOptions& options)
     if (!impl.identity) {
         return false;
     }
-    auto server = std::make_unique<httplib::SSLServer>(impl.identity->certificate.get(), impl.identity->key.get());
+    auto server = std::make_unique<httplib::SSLServer>(impl.identity->certificate.get(),
+                                                       impl.identity->key.get());
     if (!server->is_valid()) {
         impl.error = "cannot set up the TLS context";
         return false;
@@ -317,8 +311,7 @@ bool SearchStandin::start(const StandinOptions& options)
     return true;
 }
 
-void SearchStandin::stop()
-{
+void SearchStandin::stop() {
     Impl& impl = *m_impl;
     if (!impl.server) {
         return;
@@ -338,42 +331,36 @@ int SearchStandin::port() const { return m_impl->port; }
 
 std::string SearchStandin::host() const { return "127.0.0.1:" + std::to_string(m_impl->port); }
 
-std::string SearchStandin::certificatePem() const
-{
+std::string SearchStandin::certificatePem() const {
     return m_impl->identity ? m_impl->identity->certificatePem : std::string();
 }
 
 std::string SearchStandin::lastError() const { return m_impl->error; }
 
-int SearchStandin::requestCount() const
-{
+int SearchStandin::requestCount() const {
     const std::lock_guard lock(m_impl->countMutex);
     return m_impl->total;
 }
 
-int SearchStandin::requestCountForPath(const std::string& path) const
-{
+int SearchStandin::requestCountForPath(const std::string& path) const {
     const std::lock_guard lock(m_impl->countMutex);
     const auto found = m_impl->byPath.find(path);
     return found == m_impl->byPath.end() ? 0 : found->second;
 }
 
-int SearchStandin::requestCountFor(const std::string& keyword) const
-{
+int SearchStandin::requestCountFor(const std::string& keyword) const {
     const std::lock_guard lock(m_impl->countMutex);
     const auto found = m_impl->byKeyword.find(keyword);
     return found == m_impl->byKeyword.end() ? 0 : found->second;
 }
 
-int SearchStandin::requestCountFor(const std::string& keyword, int pageNo) const
-{
+int SearchStandin::requestCountFor(const std::string& keyword, int pageNo) const {
     const std::lock_guard lock(m_impl->countMutex);
     const auto found = m_impl->byKeywordPage.find({keyword, pageNo});
     return found == m_impl->byKeywordPage.end() ? 0 : found->second;
 }
 
-int SearchStandin::verificationCount() const
-{
+int SearchStandin::verificationCount() const {
     const std::lock_guard lock(m_impl->countMutex);
     return m_impl->verifications;
 }

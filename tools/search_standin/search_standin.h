@@ -9,13 +9,14 @@
 namespace velquist::standin {
 
 struct StandinOptions {
-    std::string worldPath;   // JSON world file; when empty, worldJson; both empty: no world entries
+    std::string worldPath;  // JSON world file; when empty, worldJson; both empty: no world entries
     std::string worldJson;
-    int port = 0;            // 0 picks a free port
-    int rateLimitPerSecond = 0;  // per client (address + User-Agent), sliding one-second window; 0 = none
-    int failEveryNth = 0;    // every Nth result-page request is answered with failStatus; 0 = never
+    int port = 0;  // 0 picks a free port
+    int rateLimitPerSecond =
+        0;                 // per client (address + User-Agent), sliding one-second window; 0 = none
+    int failEveryNth = 0;  // every Nth result-page request is answered with failStatus; 0 = never
     int failStatus = 503;
-    int dropEveryNth = 0;    // every Nth result-page request gets no answer at all; 0 = never
+    int dropEveryNth = 0;       // every Nth result-page request gets no answer at all; 0 = never
     int lifetimeSeconds = 600;  // stops by itself after this long; 0 = only stop() ends it
 };
 
@@ -23,7 +24,7 @@ struct StandinOptions {
 // pages made from a world. Starts serving before start() returns; every answer is deterministic
 // apart from the injected failures and throttling.
 class SearchStandin {
-public:
+  public:
     SearchStandin();
     ~SearchStandin();
     SearchStandin(const SearchStandin&) = delete;
@@ -43,13 +44,13 @@ public:
     std::string lastError() const;
 
     // Requests that arrived, counted before any failure is injected.
-    int requestCount() const;                                        // every path
-    int requestCountForPath(const std::string& path) const;          // e.g. "/s"
-    int requestCountFor(const std::string& keyword) const;           // result pages, all page numbers
+    int requestCount() const;                                // every path
+    int requestCountForPath(const std::string& path) const;  // e.g. "/s"
+    int requestCountFor(const std::string& keyword) const;   // result pages, all page numbers
     int requestCountFor(const std::string& keyword, int pageNo) const;
-    int verificationCount() const;                                   // verification pages served
+    int verificationCount() const;  // verification pages served
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };

@@ -1,15 +1,15 @@
 #include "tools/search_standin/tls_identity.h"
 
-#include <cstdint>
-
 #include <openssl/bio.h>
+#include <openssl/ec.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rand.h>
-#include <openssl/ec.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
+
+#include <cstdint>
 
 namespace velquist::standin {
 
@@ -25,8 +25,7 @@ struct ExtensionFree {
     void operator()(X509_EXTENSION* extension) const { X509_EXTENSION_free(extension); }
 };
 
-std::string OpenSslError(const char* what)
-{
+std::string OpenSslError(const char* what) {
     std::string text = what;
     const unsigned long code = ERR_get_error();
     if (code != 0) {
@@ -39,8 +38,7 @@ std::string OpenSslError(const char* what)
     return text;
 }
 
-bool AddExtension(X509* certificate, int nid, const char* value)
-{
+bool AddExtension(X509* certificate, int nid, const char* value) {
     X509V3_CTX context;
     X509V3_set_ctx_nodb(&context);
     X509V3_set_ctx(&context, certificate, certificate, nullptr, nullptr, 0);
@@ -51,8 +49,7 @@ bool AddExtension(X509* certificate, int nid, const char* value)
 
 }  // namespace
 
-std::optional<TlsIdentity> MakeLoopbackIdentity(std::string& error)
-{
+std::optional<TlsIdentity> MakeLoopbackIdentity(std::string& error) {
     TlsIdentity identity;
     // P-256 rather than RSA: made in about a millisecond, and every TLS client accepts it.
     identity.key.reset(EVP_EC_gen("P-256"));
@@ -79,19 +76,19 @@ std::optional<TlsIdentity> MakeLoopbackIdentity(std::string& error)
     }
 
     X509_NAME* name = X509_get_subject_name(certificate);
-    const bool ok =
-        X509_set_version(certificate, 2) == 1 &&
-        ASN1_INTEGER_set_uint64(X509_get_serialNumber(certificate), serialValue) == 1 &&
-        X509_gmtime_adj(X509_getm_notBefore(certificate), -3600) != nullptr &&
-        X509_gmtime_adj(X509_getm_notAfter(certificate), 30L * 24 * 3600) != nullptr &&
-        X509_set_pubkey(certificate, identity.key.get()) == 1 &&
-        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                                   reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0) == 1 &&
-        X509_set_issuer_name(certificate, name) == 1 &&
-        AddExtension(certificate, NID_subject_alt_name, "IP:127.0.0.1") &&
-        AddExtension(certificate, NID_basic_constraints, "critical,CA:FALSE") &&
-        AddExtension(certificate, NID_ext_key_usage, "serverAuth") &&
-        X509_sign(certificate, identity.key.get(), EVP_sha256()) > 0;
+    const bool ok = X509_set_version(certificate, 2) == 1 &&
+                    ASN1_INTEGER_set_uint64(X509_get_serialNumber(certificate), serialValue) == 1 &&
+                    X509_gmtime_adj(X509_getm_notBefore(certificate), -3600) != nullptr &&
+                    X509_gmtime_adj(X509_getm_notAfter(certificate), 30L * 24 * 3600) != nullptr &&
+                    X509_set_pubkey(certificate, identity.key.get()) == 1 &&
+                    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                                               reinterpret_cast<const unsigned char*>("127.0.0.1"),
+                                               -1, -1, 0) == 1 &&
+                    X509_set_issuer_name(certificate, name) == 1 &&
+                    AddExtension(certificate, NID_subject_alt_name, "IP:127.0.0.1") &&
+                    AddExtension(certificate, NID_basic_constraints, "critical,CA:FALSE") &&
+                    AddExtension(certificate, NID_ext_key_usage, "serverAuth") &&
+                    X509_sign(certificate, identity.key.get(), EVP_sha256()) > 0;
     if (!ok) {
         error = OpenSslError("cannot build the certificate");
         return std::nullopt;

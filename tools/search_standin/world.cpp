@@ -13,8 +13,7 @@ namespace {
 
 constexpr int kPlantedPages = 5;
 
-std::string Hex32(std::uint64_t value)
-{
+std::string Hex32(std::uint64_t value) {
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string out(8, '0');
     for (int i = 7; i >= 0; --i) {
@@ -27,8 +26,7 @@ std::string Hex32(std::uint64_t value)
 bool IsComment(const std::string& key) { return !key.empty() && key.front() == '_'; }
 
 bool CheckKeys(const Json::Value& object, std::initializer_list<std::string_view> allowed,
-               const std::string& where, std::string& error)
-{
+               const std::string& where, std::string& error) {
     for (const std::string& key : object.getMemberNames()) {
         if (IsComment(key)) {
             continue;
@@ -41,9 +39,8 @@ bool CheckKeys(const Json::Value& object, std::initializer_list<std::string_view
     return true;
 }
 
-bool ReadStringList(const Json::Value& value, const std::string& where, std::vector<std::string>& out,
-                    std::string& error)
-{
+bool ReadStringList(const Json::Value& value, const std::string& where,
+                    std::vector<std::string>& out, std::string& error) {
     if (!value.isArray()) {
         error = where + ": expected a list of strings";
         return false;
@@ -58,16 +55,15 @@ bool ReadStringList(const Json::Value& value, const std::string& where, std::vec
     return true;
 }
 
-bool ReadInt(const Json::Value& object, const char* key, int low, int high, const std::string& where,
-             int& out, std::string& error)
-{
+bool ReadInt(const Json::Value& object, const char* key, int low, int high,
+             const std::string& where, int& out, std::string& error) {
     if (!object.isMember(key)) {
         return true;
     }
     const Json::Value& value = object[key];
     if (!value.isInt() || value.asInt() < low || value.asInt() > high) {
-        error = where + ": \"" + key + "\" must be a whole number from " + std::to_string(low) + " to " +
-                std::to_string(high);
+        error = where + ": \"" + key + "\" must be a whole number from " + std::to_string(low) +
+                " to " + std::to_string(high);
         return false;
     }
     out = value.asInt();
@@ -75,8 +71,7 @@ bool ReadInt(const Json::Value& object, const char* key, int low, int high, cons
 }
 
 bool ReadBool(const Json::Value& object, const char* key, const std::string& where, bool& out,
-              std::string& error)
-{
+              std::string& error) {
     if (!object.isMember(key)) {
         return true;
     }
@@ -88,31 +83,43 @@ bool ReadBool(const Json::Value& object, const char* key, const std::string& whe
     return true;
 }
 
-std::string FillerAddress(std::string_view keyword, int pageNo, int slot)
-{
+std::string FillerAddress(std::string_view keyword, int pageNo, int slot) {
     const std::string tag = Hex32(Fnv1a64(keyword));
     const int number = (pageNo - 1) * kResultsPerPage + slot + 1;
     const std::string base = "site-" + tag + "-" + std::to_string(number);
     const std::uint64_t roll = Fnv1a64(std::string(keyword) + "\n" + std::to_string(number));
     std::string path;
     switch ((roll >> 8) % 4) {
-    case 0: path = "/news/" + std::to_string(roll % 900000 + 100000) + ".html"; break;
-    case 1: path = "/p/" + std::to_string(roll % 90000 + 10000); break;
-    case 2: path = "/article/20" + std::to_string(10 + (roll >> 20) % 14) + "/" + std::to_string(roll % 9000 + 1000) + ".shtml"; break;
-    default: path = "/"; break;
+        case 0:
+            path = "/news/" + std::to_string(roll % 900000 + 100000) + ".html";
+            break;
+        case 1:
+            path = "/p/" + std::to_string(roll % 90000 + 10000);
+            break;
+        case 2:
+            path = "/article/20" + std::to_string(10 + (roll >> 20) % 14) + "/" +
+                   std::to_string(roll % 9000 + 1000) + ".shtml";
+            break;
+        default:
+            path = "/";
+            break;
     }
     // The forms a result page uses to show an address, with and without keyword highlighting.
     switch (roll % 5) {
-    case 0: return "www." + base + ".com" + path;
-    case 1: return "www.<b>" + base + "</b>.com" + path;
-    case 2: return "<b>www." + base + ".com</b>" + path;
-    case 3: return base + ".com" + path;
-    default: return "m." + base + ".com" + path;
+        case 0:
+            return "www." + base + ".com" + path;
+        case 1:
+            return "www.<b>" + base + "</b>.com" + path;
+        case 2:
+            return "<b>www." + base + ".com</b>" + path;
+        case 3:
+            return base + ".com" + path;
+        default:
+            return "m." + base + ".com" + path;
     }
 }
 
-std::string StripScheme(std::string_view site)
-{
+std::string StripScheme(std::string_view site) {
     for (std::string_view scheme : {std::string_view("http://"), std::string_view("https://")}) {
         if (site.substr(0, scheme.size()) == scheme) {
             site.remove_prefix(scheme.size());
@@ -126,33 +133,34 @@ std::string StripScheme(std::string_view site)
 
 // A planted site is shown exactly as listed (plus a page path), plain or wholly highlighted, so a
 // client that looks for the listed address finds it.
-std::string PlantedOrganicAddress(std::string_view site, std::uint64_t roll)
-{
+std::string PlantedOrganicAddress(std::string_view site, std::uint64_t roll) {
     const std::string shown = StripScheme(site);
-    const std::string path = (roll >> 40) % 2 == 0 ? "/index.html" : "/products/" + std::to_string(roll % 9000 + 1000) + ".html";
+    const std::string path = (roll >> 40) % 2 == 0
+                                 ? "/index.html"
+                                 : "/products/" + std::to_string(roll % 9000 + 1000) + ".html";
     if ((roll >> 32) % 2 == 0) {
         return shown + path;
     }
     return "<b>" + shown + "</b>" + path;
 }
 
-std::string PlantedAdAddress(std::string_view site)
-{
+std::string PlantedAdAddress(std::string_view site) {
     const std::string shown = StripScheme(site);
     return shown.substr(0, shown.find('/'));
 }
 
-std::vector<std::string>* Block(AdSlots& ads, std::uint64_t choice)
-{
+std::vector<std::string>* Block(AdSlots& ads, std::uint64_t choice) {
     switch (choice % 3) {
-    case 0: return &ads.top;
-    case 1: return &ads.bottom;
-    default: return &ads.right;
+        case 0:
+            return &ads.top;
+        case 1:
+            return &ads.bottom;
+        default:
+            return &ads.right;
     }
 }
 
-std::vector<std::string> FillerPage(std::string_view keyword, int pageNo, int count)
-{
+std::vector<std::string> FillerPage(std::string_view keyword, int pageNo, int count) {
     std::vector<std::string> page;
     for (int slot = 0; slot < count; ++slot) {
         page.push_back(FillerAddress(keyword, pageNo, slot));
@@ -160,8 +168,7 @@ std::vector<std::string> FillerPage(std::string_view keyword, int pageNo, int co
     return page;
 }
 
-PageResults GeneratedResults(const World& world, std::string_view keyword, int pageNo)
-{
+PageResults GeneratedResults(const World& world, std::string_view keyword, int pageNo) {
     PageResults results;
     if (pageNo < 1 || pageNo > kLastPage) {
         return results;
@@ -191,7 +198,8 @@ PageResults GeneratedResults(const World& world, std::string_view keyword, int p
     const std::uint64_t adRoll = Fnv1a64(std::string(keyword) + "\nads");
     const std::string tag = Hex32(adRoll);
     for (std::uint64_t i = 0; i < adRoll % 4; ++i) {
-        Block(results.ads, adRoll >> (8 + 2 * i))->push_back("www.ad-" + tag + "-" + std::to_string(i + 1) + ".com");
+        Block(results.ads, adRoll >> (8 + 2 * i))
+            ->push_back("www.ad-" + tag + "-" + std::to_string(i + 1) + ".com");
     }
     for (const std::string& site : world.plantedSites) {
         const std::uint64_t roll = Fnv1a64(std::string(keyword) + "\nad\n" + site);
@@ -200,20 +208,22 @@ PageResults GeneratedResults(const World& world, std::string_view keyword, int p
         }
         std::vector<std::string>* block = Block(results.ads, roll >> 8);
         const std::size_t position = (roll >> 16) % (block->size() + 1);
-        block->insert(block->begin() + static_cast<std::ptrdiff_t>(position), PlantedAdAddress(site));
+        block->insert(block->begin() + static_cast<std::ptrdiff_t>(position),
+                      PlantedAdAddress(site));
     }
     return results;
 }
 
-bool ReadKeyword(const std::string& keyword, const Json::Value& entry, KeywordWorld& out, std::string& error)
-{
+bool ReadKeyword(const std::string& keyword, const Json::Value& entry, KeywordWorld& out,
+                 std::string& error) {
     const std::string where = "keyword \"" + keyword + "\"";
     if (!entry.isObject()) {
         error = where + ": expected an object";
         return false;
     }
-    if (!CheckKeys(entry, {"pages", "ads", "fail_status", "fail_times", "drop_times", "delay_ms", "verify",
-                           "no_next", "truncate_at"},
+    if (!CheckKeys(entry,
+                   {"pages", "ads", "fail_status", "fail_times", "drop_times", "delay_ms", "verify",
+                    "no_next", "truncate_at"},
                    where, error)) {
         return false;
     }
@@ -250,9 +260,11 @@ bool ReadKeyword(const std::string& keyword, const Json::Value& entry, KeywordWo
             }
             return false;
         }
-        for (const auto& [key, list] : {std::pair{"top", &out.ads.top}, std::pair{"bottom", &out.ads.bottom},
-                                        std::pair{"right", &out.ads.right}}) {
-            if (ads.isMember(key) && !ReadStringList(ads[key], where + " ads." + key, *list, error)) {
+        for (const auto& [key, list] :
+             {std::pair{"top", &out.ads.top}, std::pair{"bottom", &out.ads.bottom},
+              std::pair{"right", &out.ads.right}}) {
+            if (ads.isMember(key) &&
+                !ReadStringList(ads[key], where + " ads." + key, *list, error)) {
                 return false;
             }
         }
@@ -274,8 +286,7 @@ bool ReadKeyword(const std::string& keyword, const Json::Value& entry, KeywordWo
 
 }  // namespace
 
-std::optional<World> ParseWorld(std::string_view json, std::string& error)
-{
+std::optional<World> ParseWorld(std::string_view json, std::string& error) {
     error.clear();
     Json::CharReaderBuilder builder;
     Json::CharReaderBuilder::strictMode(&builder.settings_);
@@ -318,8 +329,7 @@ std::optional<World> ParseWorld(std::string_view json, std::string& error)
     return world;
 }
 
-std::optional<World> LoadWorldFile(const std::string& path, std::string& error)
-{
+std::optional<World> LoadWorldFile(const std::string& path, std::string& error) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         error = "cannot open world file " + path;
@@ -338,8 +348,7 @@ std::optional<World> LoadWorldFile(const std::string& path, std::string& error)
     return world;
 }
 
-PageResults ResultsFor(const World& world, std::string_view keyword, int pageNo)
-{
+PageResults ResultsFor(const World& world, std::string_view keyword, int pageNo) {
     const auto found = world.keywords.find(keyword);
     if (found == world.keywords.end()) {
         return GeneratedResults(world, keyword, pageNo);
@@ -362,14 +371,12 @@ PageResults ResultsFor(const World& world, std::string_view keyword, int pageNo)
     return results;
 }
 
-const KeywordBehaviour* BehaviourFor(const World& world, std::string_view keyword)
-{
+const KeywordBehaviour* BehaviourFor(const World& world, std::string_view keyword) {
     const auto found = world.keywords.find(keyword);
     return found == world.keywords.end() ? nullptr : &found->second.behaviour;
 }
 
-std::size_t PageBytesFor(std::string_view keyword, int pageNo)
-{
+std::size_t PageBytesFor(std::string_view keyword, int pageNo) {
     const std::uint64_t roll = Fnv1a64(std::string(keyword) + "#" + std::to_string(pageNo));
     return 60 * 1024 + roll % (140 * 1024);
 }

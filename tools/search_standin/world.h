@@ -20,10 +20,10 @@ inline constexpr int kResultsPerPage = 10;
 struct KeywordBehaviour {
     int failStatus = 503;
     int failTimes = 0;
-    int dropTimes = 0;      // the connection is closed without an answer
-    int delayMs = 0;        // every answer waits this long
-    bool verify = false;    // always the verification page
-    bool noNext = false;    // pages carry no next-page link
+    int dropTimes = 0;          // the connection is closed without an answer
+    int delayMs = 0;            // every answer waits this long
+    bool verify = false;        // always the verification page
+    bool noNext = false;        // pages carry no next-page link
     long long truncateAt = -1;  // >= 0: the body is cut to this many bytes (a complete response)
 };
 

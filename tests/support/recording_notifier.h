@@ -10,7 +10,7 @@ namespace velquist::testing {
 
 // Keeps every text shown, in order, so tests can assert the system's own messages.
 class RecordingNotifier final : public UserNotifier {
-public:
+  public:
     using UserNotifier::showMessage;
     void showMessage(const std::string& text, const std::string& caption) override {
         std::lock_guard lock(m_mutex);
@@ -32,7 +32,7 @@ public:
     std::vector<std::string> questions;
     bool answer = true;
 
-private:
+  private:
     mutable std::mutex m_mutex;
 };
 

@@ -8,7 +8,7 @@ namespace velquist::testing {
 
 // A fresh folder under the system temp folder, removed with everything in it at the end.
 class TempFolder {
-public:
+  public:
     TempFolder() {
         std::random_device rd;
         m_path = std::filesystem::temp_directory_path() /
@@ -25,7 +25,7 @@ public:
     std::string path() const { return m_path.string(); }
     std::string file(const std::string& name) const { return (m_path / name).string(); }
 
-private:
+  private:
     std::filesystem::path m_path;
 };
 
