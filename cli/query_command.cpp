@@ -65,9 +65,8 @@ struct SelectedKeyword {
 // results for the final table.
 class CliRunListener final : public QueryRunListener {
   public:
-    CliRunListener(CliContext& context, const std::vector<std::string>& siteColumns, int querying)
+    CliRunListener(CliContext& context, int querying)
         : m_context(context),
-          m_siteColumns(siteColumns),
           m_querying(querying),
           m_remaining(querying) {}
 
@@ -112,7 +111,6 @@ class CliRunListener final : public QueryRunListener {
 
   private:
     CliContext& m_context;
-    const std::vector<std::string>& m_siteColumns;
     const int m_querying;
     std::mutex m_mutex;
     std::condition_variable m_cv;
@@ -287,7 +285,7 @@ int RunQuery(CliContext& context, Arguments args) {
         items.push_back(std::move(s.item));
     }
     const int querying = static_cast<int>(items.size());
-    CliRunListener listener(context, enabledColumns, querying);
+    CliRunListener listener(context, querying);
     QueryPage page(kind, listener);
     page.databasePath = db;
     page.sites = sites;
