@@ -9,9 +9,7 @@ namespace {
 using testing::CliResult;
 using testing::CliRunner;
 
-bool Has(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+using testing::Has;
 
 TEST(CliSites, AddCheckEditAndRemove) {
     CliRunner cli;

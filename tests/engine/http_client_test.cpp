@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include "closed_port.h"
+
 namespace velquist {
 namespace {
 
@@ -131,20 +133,7 @@ std::size_t CountOf(const std::string& text, const std::string& what) {
     return count;
 }
 
-// A port that nothing listens on: bound once to learn a free number, then closed.
-int ClosedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
-}
+using testing::ClosedPort;
 
 class HttpClientTest : public ::testing::Test {
   protected:

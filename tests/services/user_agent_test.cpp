@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "closed_port.h"
 #include "core/process_state.h"
 
 namespace velquist {
@@ -213,20 +214,7 @@ TEST_F(UserAgentServiceTest, DiscoveredUserAgentBecomesTheSharedOne) {
     EXPECT_EQ(Process().userAgent(), "UA-X");
 }
 
-// A port that nothing listens on: bound once to learn a free number, then closed.
-int ClosedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
-}
+using testing::ClosedPort;
 
 TEST(UserAgentUnreachableTest, RefusedConnectionFallsBackAfterEveryAttempt) {
     HostConfig hosts;
