@@ -295,7 +295,6 @@ int RunQuery(CliContext& context, Arguments args) {
     page.scan.endpoints.domain = context.hosts.searchDomain;
 
     std::ostream& live = context.format == OutputFormat::Text ? *context.out : *context.err;
-    live << fmt::format(kStatusFormat, querying, querying, 0, querying) << '\n' << std::flush;
 
     g_interrupts = 0;
     struct sigaction action {};
@@ -305,7 +304,10 @@ int RunQuery(CliContext& context, Arguments args) {
     struct sigaction previousTerm {};
     sigaction(SIGINT, &action, &previousInt);
     sigaction(SIGTERM, &action, &previousTerm);
+    live << fmt::format(kStatusFormat, querying, querying, 0, querying) << '\n' << std::flush;
     BeginQueryRun(page, std::move(items));
+    // A Ctrl-C that came before the run set its flag still stops it.
+    if (g_interrupts.load() > 0) RequestStop(page);
     listener.waitForEnd();
     sigaction(SIGINT, &previousInt, nullptr);
     sigaction(SIGTERM, &previousTerm, nullptr);

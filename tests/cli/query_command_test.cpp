@@ -94,14 +94,18 @@ TEST_F(CliQueryTest, NaturalAndPaidRunsFindThePlantedRanksAndStoreThem) {
 TEST_F(CliQueryTest, CtrlCStopsTheRunAndKeepsWhatWasFound) {
     cli.run({"sites", "add", "mine.com"});
     cli.run({"keywords", "add", "slow one", "slow two", "first", "two pages", "x1", "x2", "x3"});
-    const CliResult r = cli.run({"query", "natural", "--pages", "1", "--all"}, "", "正在查询");
+    // Ctrl-C once "first" is done: the two slow keywords are still being fetched then.
+    const CliResult r =
+        cli.run({"query", "natural", "--pages", "1", "--all"}, "", "first  mine.com: 第1名，第1页");
     EXPECT_EQ(r.exitCode, 130) << r.out << r.err;
     EXPECT_TRUE(Has(r.out, "当前查询已停止！")) << r.out;
-    // Five keywords were in flight; none was taken after the stop.
+    // Five keywords were taken; none was taken after the stop.
     EXPECT_LE(server.requestCount(), 5);
+    EXPECT_EQ(server.requestCountFor("x3"), 0);
     const CliResult list = cli.run({"--format", "tsv", "keywords", "list"});
-    EXPECT_TRUE(Has(list.out, "\tslow one\t")) << list.out;
-    EXPECT_TRUE(Has(list.out, "第1名，第1页")) << list.out;
+    EXPECT_TRUE(Has(list.out, "\tslow one\t20")) << list.out;  // queried: it has a time
+    EXPECT_TRUE(Has(list.out, "\tslow two\t20")) << list.out;
+    EXPECT_TRUE(Has(list.out, "\tx3\t\t")) << list.out;  // never queried
 }
 
 }  // namespace
