@@ -54,21 +54,12 @@ extern "C" void OnInterrupt(int) {
     Process().queryRunning.store(false);
 }
 
-// One selected keyword as the command shows it.
-struct SelectedKeyword {
-    std::unique_ptr<STRUCT_WORD> item;
-    std::string plan;
-    std::string unit;
-};
-
 // Receives the run's events on the worker threads, prints each finished keyword and keeps its
 // results for the final table.
 class CliRunListener final : public QueryRunListener {
   public:
     CliRunListener(CliContext& context, int querying)
-        : m_context(context),
-          m_querying(querying),
-          m_remaining(querying) {}
+        : m_context(context), m_querying(querying), m_remaining(querying) {}
 
     void keywordFinished(QueryKind, std::unique_ptr<STRUCT_WORD> item) override {
         std::lock_guard lock(m_mutex);
@@ -128,19 +119,18 @@ std::unique_ptr<STRUCT_WORD> MakeItem(int id, const std::string& keyword, const 
 }
 
 // Picks the natural keywords to query; a refusal message when none or an unknown one is named.
-std::optional<std::vector<SelectedKeyword>> SelectNatural(CliContext& context, bool all,
-                                                          const std::vector<std::string>& names,
-                                                          const std::vector<std::string>& columns,
-                                                          int& exitCode) {
+std::optional<std::vector<std::unique_ptr<STRUCT_WORD>>> SelectNatural(
+    CliContext& context, bool all, const std::vector<std::string>& names,
+    const std::vector<std::string>& columns, int& exitCode) {
     const auto list = loadNaturalList(context.paths.databasePath, columns);
-    std::vector<SelectedKeyword> selected;
+    std::vector<std::unique_ptr<STRUCT_WORD>> selected;
     const std::set<std::string> wanted(names.begin(), names.end());
     std::set<std::string> seen;
     if (list) {
         for (const auto& row : list->rows) {
             if (!all && !wanted.count(row.keyword)) continue;
             seen.insert(row.keyword);
-            selected.push_back({MakeItem(row.keywordId, row.keyword, row.time), {}, {}});
+            selected.push_back(MakeItem(row.keywordId, row.keyword, row.time));
         }
     }
     for (const auto& name : wanted) {
@@ -153,12 +143,10 @@ std::optional<std::vector<SelectedKeyword>> SelectNatural(CliContext& context, b
     return selected;
 }
 
-std::optional<std::vector<SelectedKeyword>> SelectPaid(CliContext& context, bool all,
-                                                       const std::optional<std::string>& plan,
-                                                       const std::optional<std::string>& unit,
-                                                       const std::vector<std::string>& names,
-                                                       const std::vector<std::string>& columns,
-                                                       int& exitCode) {
+std::optional<std::vector<std::unique_ptr<STRUCT_WORD>>> SelectPaid(
+    CliContext& context, bool all, const std::optional<std::string>& plan,
+    const std::optional<std::string>& unit, const std::vector<std::string>& names,
+    const std::vector<std::string>& columns, int& exitCode) {
     const auto tree = loadTree(context.paths.databasePath, *context.notifier);
     if (!tree) {
         exitCode = kExitRefused;
@@ -180,11 +168,11 @@ std::optional<std::vector<SelectedKeyword>> SelectPaid(CliContext& context, bool
             exitCode = context.refuse("velquist: no such plan or unit in the account tree");
             return std::nullopt;
         }
-        return std::vector<SelectedKeyword>{};
+        return std::vector<std::unique_ptr<STRUCT_WORD>>{};
     }
     const auto list =
         listPaidKeywords(context.paths.databasePath, planIds, unitIds, std::nullopt, columns);
-    std::vector<SelectedKeyword> selected;
+    std::vector<std::unique_ptr<STRUCT_WORD>> selected;
     const std::set<std::string> wanted(names.begin(), names.end());
     std::set<std::string> seen;
     if (list) {
@@ -194,7 +182,7 @@ std::optional<std::vector<SelectedKeyword>> SelectPaid(CliContext& context, bool
             auto item = MakeItem(row.keywordId, row.keyword, row.time);
             item->unit = row.unit;
             item->plan = row.plan;
-            selected.push_back({std::move(item), row.plan, row.unit});
+            selected.push_back(std::move(item));
         }
     }
     for (const auto& name : wanted) {
@@ -278,12 +266,10 @@ int RunQuery(CliContext& context, Arguments args) {
     else
         clearPaidResults(db);
 
-    std::vector<std::unique_ptr<STRUCT_WORD>> items;
-    std::vector<std::tuple<int, std::string, std::string, std::string>> order;
-    for (auto& s : *selected) {
-        order.emplace_back(s.item->id, s.item->keyword, s.plan, s.unit);
-        items.push_back(std::move(s.item));
-    }
+    // What the final table lists, in selection order; the items themselves go to the workers.
+    std::vector<STRUCT_WORD> order;
+    for (const auto& item : *selected) order.push_back(*item);
+    std::vector<std::unique_ptr<STRUCT_WORD>> items = std::move(*selected);
     const int querying = static_cast<int>(items.size());
     CliRunListener listener(context, querying);
     QueryPage page(kind, listener);
@@ -323,13 +309,13 @@ int RunQuery(CliContext& context, Arguments args) {
     }
     table.headings.push_back("查询时间");
     for (const auto& column : enabledColumns) table.headings.push_back(column);
-    for (const auto& [id, keyword, planName, unitName] : order) {
-        std::vector<std::string> row = {keyword};
+    for (const STRUCT_WORD& chosen : order) {
+        std::vector<std::string> row = {chosen.keyword};
         if (kind == QueryKind::Paid) {
-            row.push_back(planName);
-            row.push_back(unitName);
+            row.push_back(chosen.plan);
+            row.push_back(chosen.unit);
         }
-        const STRUCT_WORD* done = listener.finished(id);
+        const STRUCT_WORD* done = listener.finished(chosen.id);
         row.push_back(done ? done->time : std::string());
         for (const auto& column : enabledColumns) {
             std::string cell;

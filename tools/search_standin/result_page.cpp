@@ -3,6 +3,8 @@
 #include <array>
 #include <string>
 
+#include "core/text.h"
+
 namespace velquist::standin {
 namespace {
 
@@ -198,26 +200,6 @@ std::uint64_t Fnv1a64(std::string_view bytes) {
     return hash;
 }
 
-std::string FormEncode(std::string_view bytes) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(bytes.size() * 3);
-    for (unsigned char c : bytes) {
-        const bool kept = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                          (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_';
-        if (kept) {
-            out += static_cast<char>(c);
-        } else if (c == ' ') {
-            out += '+';
-        } else {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 0xF];
-        }
-    }
-    return out;
-}
-
 std::string HtmlEscape(std::string_view text) {
     std::string out;
     out.reserve(text.size());
@@ -248,7 +230,7 @@ std::string HtmlEscape(std::string_view text) {
 std::string PageLinkTarget(std::string_view keyword, int pageNo) {
     const std::uint64_t hash = Fnv1a64(keyword);
     const std::string psid = Hex(hash, 16) + Hex(Fnv1a64(Hex(hash, 16)), 16);
-    return "s?q=" + FormEncode(keyword) + "&pn=" + std::to_string(pageNo) + "&psid=" + psid +
+    return "s?q=" + UrlEncodeForm(keyword) + "&pn=" + std::to_string(pageNo) + "&psid=" + psid +
            "&src=srp&fr=none";
 }
 

@@ -44,9 +44,6 @@ std::string BuildErrorPage(int status);
 // Relative target of the link to `pageNo` for `keyword`: "s?q=...&pn=N&psid=...&src=srp".
 std::string PageLinkTarget(std::string_view keyword, int pageNo);
 
-// Form encoding of raw bytes: space to "+", [A-Za-z0-9-._] kept, other bytes "%XX" uppercase.
-std::string FormEncode(std::string_view bytes);
-
 // Escapes & < > " ' for text and attribute values.
 std::string HtmlEscape(std::string_view text);
 
