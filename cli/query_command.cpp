@@ -13,6 +13,7 @@
 #include "core/settings.h"
 #include "core/text.h"
 #include "engine/query_run.h"
+#include "engine/run_lock.h"
 #include "records/natural_records.h"
 #include "records/paid_records.h"
 #include "records/site_records.h"
@@ -23,19 +24,23 @@ namespace velquist::cli {
 namespace {
 
 constexpr const char* kQueryUsage =
-    R"(usage: velquist query natural [--pages N] [--all | KEYWORD...]
-       velquist query paid [--all | --plan P | --unit U | KEYWORD...]
+    R"(usage: velquist query natural [--pages N] [--all | --failed | KEYWORD...]
+       velquist query paid [--all | --failed | --plan P | --unit U | KEYWORD...]
 
 Runs a rank query with up to five workers and prints every keyword as it finishes, with its
 rank per enabled site ("第14名，第2页", "左4", "右2", "无"), then the final table. Results are
-stored; the results of the same kind from earlier runs are cleared first.
+stored; the results of the same kind from earlier runs are cleared first. A check that could not
+be finished (verification page, every fetch failing, an unreadable page, a stop) shows
+"查询失败", never "无".
 
   --pages N   natural: result pages to read for this run (1-10; default: settings pages)
   --all       every stored keyword (paid: of every plan)
+  --failed    only the keywords whose last check failed; other results are kept
   --plan P    paid: the keywords of plan P (with --unit: that unit of plan P)
   --unit U    paid: the keywords of every unit named U
 Ctrl-C stops the run like the stop button: the keywords in hand finish and are stored.
-Exit codes: 0 finished, 1 refused, 2 usage error, 130 stopped.
+Exit codes: 0 finished, 1 refused, 2 usage error, 3 finished but some keyword's check failed
+or its results could not be stored, 130 stopped.
 )";
 
 constexpr const char* kNoSite = "请添加推广网址";
@@ -43,6 +48,12 @@ constexpr const char* kNoEnabledSite = "请选择推广网址";
 constexpr const char* kNoKeyword = "请先选择关键词";
 constexpr const char* kRunFinished = "查询完毕！";
 constexpr const char* kRunStopped = "当前查询已停止！";
+constexpr const char* kRunBusy = "正在查排名，请稍后再试。";
+constexpr const char* kNotStoredMark = "（未保存）";
+constexpr const char* kNothingFailed = "没有查询失败的关键词";
+constexpr const char* kUnfinishedFormat = "查询失败 [{}] 词，未保存 [{}] 词";
+// The run finished, but some keyword's check failed or its results were not stored.
+constexpr int kExitChecksFailed = 3;
 constexpr const char* kStatusFormat =
     "当前选中 [{}] 词，正在查询 [{}] 词，查询完成 [{}] 词，剩余 [{}] 词";
 
@@ -68,7 +79,12 @@ class CliRunListener final : public QueryRunListener {
             m_context.format == OutputFormat::Text ? *m_context.out : *m_context.err;
         std::string line = item->keyword;
         if (!item->plan.empty()) line += " [" + item->plan + " / " + item->unit + "]";
-        for (const auto& site : item->sites) line += "  " + site.url + ": " + CellText(site);
+        for (const auto& site : item->sites) line += "  " + site.url + ": " + site.resultText();
+        if (item->checkFailed()) ++m_failed;
+        if (!item->stored) {
+            ++m_unstored;
+            line += kNotStoredMark;
+        }
         live << line << '\n'
              << fmt::format(kStatusFormat, m_querying, m_querying, m_querying - m_remaining,
                             m_remaining)
@@ -90,10 +106,9 @@ class CliRunListener final : public QueryRunListener {
         m_cv.wait(lock, [this] { return m_ended; });
     }
 
-    // The page's rule: a site without a rank shows "无".
-    static std::string CellText(const STRUCT_SITE& site) {
-        return site.rankText.empty() ? std::string("无") : site.rankText;
-    }
+    // Read once the run has ended.
+    int failedCount() const { return m_failed; }
+    int unstoredCount() const { return m_unstored; }
 
     const STRUCT_WORD* finished(int id) const {
         const auto it = m_finished.find(id);
@@ -106,6 +121,8 @@ class CliRunListener final : public QueryRunListener {
     std::mutex m_mutex;
     std::condition_variable m_cv;
     int m_remaining;                                         // guarded by m_mutex
+    int m_failed = 0;                                        // guarded by m_mutex
+    int m_unstored = 0;                                      // guarded by m_mutex
     bool m_ended = false;                                    // guarded by m_mutex
     std::map<int, std::unique_ptr<STRUCT_WORD>> m_finished;  // guarded by m_mutex
 };
@@ -119,8 +136,16 @@ std::unique_ptr<STRUCT_WORD> MakeItem(int id, const std::string& keyword, const 
 }
 
 // Picks the natural keywords to query; a refusal message when none or an unknown one is named.
+// True when the row's last check failed for some site.
+template <typename Row>
+bool LastCheckFailed(const Row& row) {
+    for (const auto& site : row.sites)
+        if (site.rankText == kFailedRankText) return true;
+    return false;
+}
+
 std::optional<std::vector<std::unique_ptr<STRUCT_WORD>>> SelectNatural(
-    CliContext& context, bool all, const std::vector<std::string>& names,
+    CliContext& context, bool all, bool failedOnly, const std::vector<std::string>& names,
     const std::vector<std::string>& columns, int& exitCode) {
     const auto list = loadNaturalList(context.paths.databasePath, columns);
     std::vector<std::unique_ptr<STRUCT_WORD>> selected;
@@ -128,7 +153,7 @@ std::optional<std::vector<std::unique_ptr<STRUCT_WORD>>> SelectNatural(
     std::set<std::string> seen;
     if (list) {
         for (const auto& row : list->rows) {
-            if (!all && !wanted.count(row.keyword)) continue;
+            if (failedOnly ? !LastCheckFailed(row) : !all && !wanted.count(row.keyword)) continue;
             seen.insert(row.keyword);
             selected.push_back(MakeItem(row.keywordId, row.keyword, row.time));
         }
@@ -144,7 +169,7 @@ std::optional<std::vector<std::unique_ptr<STRUCT_WORD>>> SelectNatural(
 }
 
 std::optional<std::vector<std::unique_ptr<STRUCT_WORD>>> SelectPaid(
-    CliContext& context, bool all, const std::optional<std::string>& plan,
+    CliContext& context, bool all, bool failedOnly, const std::optional<std::string>& plan,
     const std::optional<std::string>& unit, const std::vector<std::string>& names,
     const std::vector<std::string>& columns, int& exitCode) {
     const auto tree = loadTree(context.paths.databasePath, *context.notifier);
@@ -159,7 +184,7 @@ std::optional<std::vector<std::unique_ptr<STRUCT_WORD>>> SelectPaid(
             if (plan && p.plan != *plan) continue;
             for (const auto& u : p.units)
                 if (u.unit == *unit) unitIds.push_back(u.unitId);
-        } else if (all || !names.empty() || (plan && p.plan == *plan)) {
+        } else if (all || failedOnly || !names.empty() || (plan && p.plan == *plan)) {
             planIds.push_back(p.planId);
         }
     }
@@ -178,6 +203,7 @@ std::optional<std::vector<std::unique_ptr<STRUCT_WORD>>> SelectPaid(
     if (list) {
         for (const auto& row : list->rows) {
             if (!wanted.empty() && !wanted.count(row.keyword)) continue;
+            if (failedOnly && !LastCheckFailed(row)) continue;
             seen.insert(row.keyword);
             auto item = MakeItem(row.keywordId, row.keyword, row.time);
             item->unit = row.unit;
@@ -206,6 +232,7 @@ int RunQuery(CliContext& context, Arguments args) {
     const auto plan = args.takeOption("--plan", missing);
     const auto unit = args.takeOption("--unit", missing);
     const bool all = args.takeFlag("--all");
+    const bool failedOnly = args.takeFlag("--failed");
     if (missing || args.unknownOption() || args.rest().empty()) {
         *context.err << kQueryUsage;
         return kExitUsage;
@@ -218,7 +245,8 @@ int RunQuery(CliContext& context, Arguments args) {
     }
     const QueryKind kind = kindName == "natural" ? QueryKind::Natural : QueryKind::Paid;
     if ((kind == QueryKind::Natural && (plan || unit)) || (kind == QueryKind::Paid && pagesText) ||
-        (all && (!names.empty() || plan || unit)) || (!names.empty() && (plan || unit))) {
+        (all && (!names.empty() || plan || unit)) || (!names.empty() && (plan || unit)) ||
+        (failedOnly && (all || !names.empty() || plan || unit))) {
         *context.err << kQueryUsage;
         return kExitUsage;
     }
@@ -247,11 +275,21 @@ int RunQuery(CliContext& context, Arguments args) {
     if (enabledColumns.empty()) return context.refuse(kNoEnabledSite);
 
     int exitCode = kExitOk;
-    auto selected = kind == QueryKind::Natural
-                        ? SelectNatural(context, all, names, allColumns, exitCode)
-                        : SelectPaid(context, all, plan, unit, names, allColumns, exitCode);
+    auto selected =
+        kind == QueryKind::Natural
+            ? SelectNatural(context, all, failedOnly, names, allColumns, exitCode)
+            : SelectPaid(context, all, failedOnly, plan, unit, names, allColumns, exitCode);
     if (!selected) return exitCode;
+    if (selected->empty() && failedOnly) {
+        context.inform(kNothingFailed);
+        return kExitOk;
+    }
     if (selected->empty()) return context.refuse(kNoKeyword);
+
+    // Held until the run has ended: a second run of this kind, here or in another copy of the
+    // program, would clear what this one stores.
+    const auto runLock = QueryRunLock::tryAcquire(context.paths.dataFolder, kind);
+    if (!runLock) return context.refuse(kRunBusy);
 
     RankSettings settings(context.paths.settingsPath);
     Process().pageCount = pages ? pages : settings.readPageCount(Process().pageCount.load());
@@ -261,10 +299,14 @@ int RunQuery(CliContext& context, Arguments args) {
     uaHosts.httpTimeoutSeconds = std::min(uaHosts.httpTimeoutSeconds, 5);
     Process().setUserAgent(DiscoverUserAgent(uaHosts, MakeStartupGuidText(), true, {}));
 
-    if (kind == QueryKind::Natural)
-        clearNaturalResults(db);
-    else
-        clearPaidResults(db);
+    // A re-check of the failed keywords keeps the others' results: each keyword's store
+    // replaces its own rows.
+    if (!failedOnly) {
+        if (kind == QueryKind::Natural)
+            clearNaturalResults(db);
+        else
+            clearPaidResults(db);
+    }
 
     // What the final table lists, in selection order; the items themselves go to the workers.
     std::vector<STRUCT_WORD> order;
@@ -300,6 +342,8 @@ int RunQuery(CliContext& context, Arguments args) {
 
     const bool stopped = g_interrupts.load() > 0;
     context.inform(stopped ? kRunStopped : kRunFinished);
+    const int failed = listener.failedCount();
+    const int unstored = listener.unstoredCount();
 
     Table table;
     table.headings = {"关键词"};
@@ -321,13 +365,16 @@ int RunQuery(CliContext& context, Arguments args) {
             std::string cell;
             if (done)
                 for (const auto& site : done->sites)
-                    if (site.url == column) cell = CliRunListener::CellText(site);
+                    if (site.url == column) cell = site.resultText();
             row.push_back(cell);
         }
         table.rows.push_back(std::move(row));
     }
     PrintTable(*context.out, table, context.format);
-    return stopped ? kExitStopped : kExitOk;
+    if (failed > 0 || unstored > 0)
+        context.inform(fmt::format(kUnfinishedFormat, failed, unstored));
+    if (stopped) return kExitStopped;
+    return failed > 0 || unstored > 0 ? kExitChecksFailed : kExitOk;
 }
 
 }  // namespace velquist::cli

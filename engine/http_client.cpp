@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "core/text.h"
+#include "engine/http_text.h"
 
 namespace velquist {
 
@@ -15,9 +16,9 @@ namespace {
 
 constexpr std::size_t kBodyReserveBytes = 204800;
 constexpr std::size_t kHeadersReserveBytes = 512;
-constexpr long kMaxRedirects = 30;
-constexpr std::string_view kHttpOnlyMarker = "#HttpOnly_";
-constexpr std::string_view kHeaderBlockEnd = "\r\n\r\n";
+// Header blocks of every response of a redirect chain together.
+constexpr std::size_t kMaxHeaderBytes = 1024 * 1024;
+constexpr long kMaxRedirects = 10;
 
 struct EasyHandleDeleter {
     void operator()(CURL* handle) const noexcept { curl_easy_cleanup(handle); }
@@ -37,11 +38,20 @@ void AppendLine(StringList& list, const std::string& line) {
     }
 }
 
-// Body and header bytes both land here; libcurl treats a short count as an error.
-size_t AppendToString(char* data, size_t size, size_t count, void* target) {
+// Body and header bytes both land here; libcurl treats a short count as an error, which is how
+// a body over its cap ends the transfer. The cap counts decoded bytes, so a compressed bomb
+// stops at the cap too.
+struct CappedText {
+    std::string* text = nullptr;
+    std::size_t cap = 0;
+};
+
+size_t AppendCapped(char* data, size_t size, size_t count, void* target) {
     if (target == nullptr) return 0;
+    auto* sink = static_cast<CappedText*>(target);
     const size_t bytes = size * count;
-    static_cast<std::string*>(target)->append(data, bytes);
+    if (sink->text->size() + bytes > sink->cap) return 0;
+    sink->text->append(data, bytes);
     return bytes;
 }
 
@@ -51,14 +61,11 @@ bool IsHttpsUrl(const std::string& url) {
     return scheme == "https";
 }
 
-// libcurl marks HttpOnly cookies by prefixing the domain; the jar keeps the plain line. Only a
-// leading marker is taken off, so a cookie whose value happens to contain it stays whole.
+// The jar keeps libcurl's cookie list one line each, without the HttpOnly marker.
 std::string CookieJarText(const curl_slist* cookies) {
     std::string text;
     for (const curl_slist* item = cookies; item != nullptr; item = item->next) {
-        std::string_view line = item->data ? item->data : "";
-        if (line.starts_with(kHttpOnlyMarker)) line.remove_prefix(kHttpOnlyMarker.size());
-        text.append(line);
+        text.append(CookieJarLine(item->data ? item->data : ""));
         text.push_back('\n');
     }
     return text;
@@ -70,18 +77,13 @@ void WriteWholeFile(const std::string& path, const std::string& text) {
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
-// With redirects followed, `headers` holds every response's block in turn; the caller wants
-// only the final one, without the blank line that closes it.
-void KeepFinalHeaderBlock(std::string& headers) {
-    if (headers.size() < kHeaderBlockEnd.size()) return;
-    headers.resize(headers.size() - kHeaderBlockEnd.size());
-    const auto lastBreak = headers.rfind(kHeaderBlockEnd);
-    if (lastBreak != std::string::npos) headers.erase(0, lastBreak + kHeaderBlockEnd.size());
-}
-
 }  // namespace
 
 CHttpClient::CHttpClient() = default;
+
+bool CHttpClient::IsOversizedBody(int performResult) {
+    return performResult == CURLE_WRITE_ERROR || performResult == CURLE_FILESIZE_EXCEEDED;
+}
 
 void CHttpClient::GlobalInit() {
     static std::once_flag once;
@@ -132,14 +134,8 @@ int CHttpClient::Perform(std::string& body, std::string& headers) {
     if (!cookieJarPath.empty()) {
         // An empty file name switches the cookie engine on without reading anything.
         curl_easy_setopt(curl, CURLOPT_COOKIEFILE, "");
-        std::string_view rest = cookieLines;
-        while (!rest.empty()) {
-            const auto end = rest.find('\n');
-            const std::string piece(rest.substr(0, end));
-            if (!piece.empty()) curl_easy_setopt(curl, CURLOPT_COOKIELIST, piece.c_str());
-            if (end == std::string_view::npos) break;
-            rest.remove_prefix(end + 1);
-        }
+        for (const std::string& piece : SplitCookieLines(cookieLines))
+            curl_easy_setopt(curl, CURLOPT_COOKIELIST, piece.c_str());
     }
 
     StringList requestHeaders;
@@ -160,13 +156,23 @@ int CHttpClient::Perform(std::string& body, std::string& headers) {
         curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(postBody.size()));
     }
 
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &AppendToString);
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &AppendToString);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &headers);
+    // A declared size over the cap is refused before any byte; the write callback catches the
+    // rest (no declared size, or a compressed body that grows when decoded).
+    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxBodyBytes));
+    CappedText bodySink{&body, maxBodyBytes};
+    CappedText headerSink{&headers, kMaxHeaderBytes};
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &AppendCapped);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &AppendCapped);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &bodySink);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &headerSink);
 
     const CURLcode result = curl_easy_perform(curl);
-    if (result != CURLE_OK) return static_cast<int>(result);
+    if (result != CURLE_OK) {
+        // Nothing of a failed transfer is kept, so an oversized page never reaches a scan.
+        body.clear();
+        body.shrink_to_fit();
+        return static_cast<int>(result);
+    }
 
     // Header names are case-insensitive; servers on newer protocols send them in lower case.
     if (!noCookieSave && !cookieJarPath.empty() && FindNoCase(headers, "Set-Cookie:")) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -15,6 +16,8 @@ class CHttpClient {
     static constexpr const char* kDefaultUserAgent =
         "Mozilla/5.0 (Windows NT 6.1; WOW64; Trident/7.0; rv:11.0) like Gecko";
     static constexpr long kDefaultTimeoutSeconds = 120;
+    // A result page is a few hundred KB; anything far beyond that is broken or hostile.
+    static constexpr std::size_t kDefaultMaxBodyBytes = 8 * 1024 * 1024;
 
     CHttpClient();
 
@@ -23,6 +26,9 @@ class CHttpClient {
     // responseCode tells it. `body` gets the decoded body; `headers` the final response's header
     // block (of a redirect chain) without its closing blank line. postData is cleared afterwards.
     int Perform(std::string& body, std::string& headers);
+
+    // True for the codes Perform returns when a body went over maxBodyBytes.
+    static bool IsOversizedBody(int performResult);
 
     // libcurl's process-wide set-up, once, before worker threads exist. Safe to call again.
     static void GlobalInit();
@@ -50,6 +56,9 @@ class CHttpClient {
     // Connect and whole-transfer limits; 120 s each unless configuration says otherwise.
     long connectTimeoutSeconds = kDefaultTimeoutSeconds;
     long timeoutSeconds = kDefaultTimeoutSeconds;
+    // Decoded body bytes beyond this fail the transfer (CURLE_WRITE_ERROR or
+    // CURLE_FILESIZE_EXCEEDED); redirects are followed at most 10 times.
+    std::size_t maxBodyBytes = kDefaultMaxBodyBytes;
 };
 
 }  // namespace velquist

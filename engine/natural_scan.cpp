@@ -2,9 +2,8 @@
 
 #include <fmt/format.h>
 
-#include <boost/regex.hpp>
-
 #include "core/text.h"
+#include "engine/address_elements.h"
 #include "engine/page_markers.h"
 
 namespace velquist {
@@ -15,12 +14,6 @@ constexpr int kMaxFetchAttempts = 10;
 constexpr auto kRetryWait = std::chrono::milliseconds(500);
 constexpr auto kPageWait = std::chrono::milliseconds(200);
 
-const boost::regex& AddressPattern() {
-    // Perl syntax: non-greedy, and "." also matches line breaks.
-    static const boost::regex pattern("<cite(.*?)>(.*?)</cite>", boost::regex::perl);
-    return pattern;
-}
-
 }  // namespace
 
 bool FetchResultPage(CHttpClient& client, std::string& page, const ScanEnvironment& env) {
@@ -28,7 +21,10 @@ bool FetchResultPage(CHttpClient& client, std::string& page, const ScanEnvironme
     std::string headers;
     for (int attempt = 0; attempt < kMaxFetchAttempts; ++attempt) {
         if (!env.isRunning()) return false;
-        if (client.Perform(body, headers) != 0) {
+        const int result = client.Perform(body, headers);
+        // The same page would be as large again: no point asking for it ten times.
+        if (CHttpClient::IsOversizedBody(result)) return false;
+        if (result != 0) {
             env.wait(kRetryWait);
             continue;
         }
@@ -51,9 +47,9 @@ int ParseNaturalPage(const std::string& page, int pageNo, STRUCT_SITE& site) {
         site.found = false;
         return 0;
     }
-    boost::sregex_iterator it(block.begin(), block.end(), AddressPattern());
-    for (const boost::sregex_iterator end; it != end; ++it) {
-        std::string citeText = it->str(0);
+    AddressElements elements(block, AddressElements::Form::WithAttributes);
+    while (const auto element = elements.next()) {
+        std::string citeText(*element);
         if (citeText.find("<b>") != std::string::npos && citeText.find("</b>") != std::string::npos)
             citeText =
                 TrimWhitespace(ReplaceAll(TextBetween(citeText, "<b>", "</cite>"), "</b>", ""));
@@ -68,16 +64,24 @@ int ParseNaturalPage(const std::string& page, int pageNo, STRUCT_SITE& site) {
     return 0;
 }
 
-void ScanNatural(CHttpClient* client, const std::string& keyword, std::vector<STRUCT_SITE>& sites,
+void MarkUnfoundSitesFailed(std::vector<STRUCT_SITE>& sites) {
+    for (auto& site : sites)
+        if (site.rankText.empty()) site.failed = true;
+}
+
+bool ScanNatural(CHttpClient* client, const std::string& keyword, std::vector<STRUCT_SITE>& sites,
                  const ScanEnvironment& env) {
-    if (!client) return;
+    if (!client) return false;
     std::string pageUrl = env.endpoints.resultPageUrl(UrlEncodeForm(keyword));
     std::string referer = env.endpoints.firstReferer();
     std::string page;
     for (int pageNo = 1; pageNo <= env.currentPageCount(); ++pageNo) {
         client->url = pageUrl;
         client->referer = referer;
-        if (!FetchResultPage(*client, page, env)) return;
+        if (!FetchResultPage(*client, page, env)) {
+            MarkUnfoundSitesFailed(sites);
+            return false;
+        }
 
         bool allDone = true;
         for (auto& site : sites) {
@@ -85,7 +89,7 @@ void ScanNatural(CHttpClient* client, const std::string& keyword, std::vector<ST
             const int result = ParseNaturalPage(page, pageNo, site);
             if (result == 0) allDone = false;
         }
-        if (allDone) return;
+        if (allDone) return true;
 
         if (pageNo != env.currentPageCount()) {
             referer = pageUrl;
@@ -94,6 +98,7 @@ void ScanNatural(CHttpClient* client, const std::string& keyword, std::vector<ST
             env.wait(kPageWait);
         }
     }
+    return true;
 }
 
 }  // namespace velquist

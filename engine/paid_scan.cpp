@@ -2,20 +2,14 @@
 
 #include <fmt/format.h>
 
-#include <boost/regex.hpp>
-
 #include "core/text.h"
+#include "engine/address_elements.h"
 #include "engine/natural_scan.h"
 #include "engine/page_markers.h"
 
 namespace velquist {
 
 namespace {
-
-const boost::regex& AdAddressPattern() {
-    static const boost::regex pattern("<cite>(.*?)</cite>", boost::regex::perl);
-    return pattern;
-}
 
 std::size_t CountOccurrences(const std::string& text, std::string_view what) {
     std::size_t count = 0;
@@ -35,11 +29,10 @@ bool MatchAdBlock(STRUCT_SITE& site, const std::string& block, const std::string
     // Matches an address written directly after the opening tag.
     const std::string patternB = ReplaceAll(address, "www.", ">");
 
-    boost::sregex_iterator it(block.begin(), block.end(), AdAddressPattern());
-    for (const boost::sregex_iterator end; it != end; ++it) {
-        const std::string text = it->str(0);
+    AddressElements elements(block, AddressElements::Form::Bare);
+    while (const auto text = elements.next()) {
         site.rankNum += 1;
-        if (FindNoCase(text, patternA) || FindNoCase(text, patternB)) {
+        if (FindNoCase(*text, patternA) || FindNoCase(*text, patternB)) {
             site.rankText =
                 Utf8Prefix(fmt::format("{0}{1}", columnWord, site.rankNum), kRankTextMaxBytes);
             if (columnWord == markers::kRightColumn) site.rankNum += 50;
@@ -64,13 +57,17 @@ void ParsePaidPage(const std::string& page, STRUCT_SITE& site) {
         MatchAdBlock(site, right, markers::kRightColumn);
 }
 
-void ScanPaid(CHttpClient* client, const std::string& keyword, std::vector<STRUCT_SITE>& sites,
+bool ScanPaid(CHttpClient* client, const std::string& keyword, std::vector<STRUCT_SITE>& sites,
               const ScanEnvironment& env) {
-    if (!client) return;
+    if (!client) return false;
     client->url = env.endpoints.resultPageUrl(UrlEncodeForm(keyword));
     std::string page;
-    if (!FetchResultPage(*client, page, env)) return;
+    if (!FetchResultPage(*client, page, env)) {
+        MarkUnfoundSitesFailed(sites);
+        return false;
+    }
     for (auto& site : sites) ParsePaidPage(page, site);
+    return true;
 }
 
 }  // namespace velquist

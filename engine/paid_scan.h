@@ -10,8 +10,9 @@
 namespace velquist {
 
 // Reads the advertisement blocks of the keyword's first result page and records every site's
-// slot. The client's referer is set by the caller. Does nothing when `client` is null.
-void ScanPaid(CHttpClient* client, const std::string& keyword, std::vector<STRUCT_SITE>& sites,
+// slot. The client's referer is set by the caller. Does nothing when `client` is null. False
+// when the page could not be had: every site is then marked failed.
+bool ScanPaid(CHttpClient* client, const std::string& keyword, std::vector<STRUCT_SITE>& sites,
               const ScanEnvironment& env);
 
 // One page, one site: left column (top then bottom block) first, then the right column.

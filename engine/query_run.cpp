@@ -26,6 +26,7 @@ std::unique_ptr<CHttpClient> MakeWorkerClient(const QueryPage& page) {
     if (!page.userAgent.empty()) client->userAgent = page.userAgent;
     client->connectTimeoutSeconds = page.httpTimeoutSeconds;
     client->timeoutSeconds = page.httpTimeoutSeconds;
+    client->maxBodyBytes = page.maxPageBytes;
     return client;
 }
 
@@ -58,15 +59,29 @@ void WaitBetweenKeywords(QueryPage& page, std::chrono::milliseconds total) {
     }
 }
 
-void EndWorker(QueryPage& page) {
-    // Exactly one worker sees the count reach zero, and it reports the end of the run.
-    int live = page.liveWorkers.load();
-    while (live > 0 && !page.liveWorkers.compare_exchange_weak(live, live - 1)) {
-    }
-    if (live == 1) {
-        page.finishedFlag().store(true);
-        page.runningFlag().store(false);
-        page.listener().runEnded(page.kind());
+// Gives back one worker's place in the count. Exactly one caller sees it reach zero: it ends
+// the run. Everything it needs is taken from the page first, since the owner may free the page
+// as soon as "run ended" is delivered; the finished flag is set only after the event returned,
+// so an owner waiting on the flag never frees the page under a running callback.
+void ReleaseWorker(QueryPage& page) {
+    std::atomic<bool>& running = page.runningFlag();
+    std::atomic<bool>& finished = page.finishedFlag();
+    QueryRunListener& listener = page.listener();
+    const QueryKind kind = page.kind();
+    if (page.liveWorkers.fetch_sub(1) != 1) return;
+    running.store(false);
+    listener.runEnded(kind);
+    finished.store(true);
+}
+
+bool ScanKeyword(CHttpClient& client, STRUCT_WORD& item, const ScanEnvironment& env, bool natural) {
+    try {
+        return natural ? ScanNatural(&client, item.keyword, item.sites, env)
+                       : ScanPaid(&client, item.keyword, item.sites, env);
+    } catch (const std::exception& e) {
+        // A page that cannot be read is a failed check of this keyword, never a lost one.
+        std::cerr << "query worker: " << e.what() << '\n';
+        return false;
     }
 }
 
@@ -88,13 +103,9 @@ void RunWorker(QueryPage* page) {
             if (!next) break;
             std::unique_ptr<STRUCT_WORD> item = std::move(*next);
             item->sites = enabled;
-            if (natural) {
-                ScanNatural(client.get(), item->keyword, item->sites, env);
-                StoreNaturalResults(page->databasePath, *item);
-            } else {
-                ScanPaid(client.get(), item->keyword, item->sites, env);
-                StorePaidResults(page->databasePath, *item);
-            }
+            if (!ScanKeyword(*client, *item, env, natural)) MarkUnfoundSitesFailed(item->sites);
+            item->stored = natural ? StoreNaturalResults(page->databasePath, *item)
+                                   : StorePaidResults(page->databasePath, *item);
             page->listener().keywordFinished(page->kind(), std::move(item));
             if (page->runningFlag().load())
                 WaitBetweenKeywords(*page, natural ? kNaturalKeywordWait : kPaidKeywordWait);
@@ -103,27 +114,44 @@ void RunWorker(QueryPage* page) {
         // Nothing may leave a thread's entry function; the run still has to end.
         std::cerr << "query worker: " << e.what() << '\n';
     }
-    EndWorker(*page);
+    ReleaseWorker(*page);
 }
 
-bool StoreResults(const std::string& databasePath, const STRUCT_WORD& item, bool natural) {
-    DbConnection db;
-    if (!db.open(databasePath)) return false;
-    const std::string now = LocalTimeText();
+bool StoreResults(DbConnection& db, const STRUCT_WORD& item, bool natural) {
+    // The time, the old rows' removal and the new rows change together or not at all; without
+    // the transaction nothing is written.
+    WriteTransaction tx(db);
+    if (!tx.begun()) {
+        std::cerr << ">>>>>添加失败<<<<<\n";
+        return false;
+    }
+    // A keyword deleted while it was being checked gets no results: its number may be reused
+    // by the next keyword added, which would then show these ranks.
+    {
+        DbStatement exists(db, natural ? "SELECT 1 FROM seokeyword WHERE keywordId = ?"
+                                       : "SELECT 1 FROM keyword WHERE keywordId = ?");
+        exists.bindInt(1, item.id);
+        const int rc = exists.step();
+        if (rc == kSqliteDone) return true;  // nothing to store; the rollback ends the transaction
+        if (rc != kSqliteRow) {
+            tx.rollback();
+            std::cerr << ">>>>>添加失败<<<<<\n";
+            return false;
+        }
+    }
+    bool failed = false;
     {
         DbStatement update(db, natural ? "UPDATE seokeyword SET time=? WHERE keyword=?"
                                        : "UPDATE keyword SET time=? WHERE keyword=? AND unit=? "
                                          "AND plan=?");
-        update.bindText(1, now);
+        update.bindText(1, LocalTimeText());
         update.bindText(2, item.keyword);
         if (!natural) {
             update.bindText(3, item.unit);
             update.bindText(4, item.plan);
         }
-        update.step();
+        if (!StepSucceeded(update.step())) failed = true;
     }
-    WriteTransaction tx(db);
-    bool failed = !tx.begun();
     {
         DbStatement remove(db, natural ? "DELETE FROM seorank WHERE keywordId = ?"
                                        : "DELETE FROM semrank WHERE keywordId = ?");
@@ -134,7 +162,8 @@ bool StoreResults(const std::string& databasePath, const STRUCT_WORD& item, bool
         db, natural ? "INSERT INTO seorank (rank,url,keywordId,rankNum) VALUES (?,?,?,?)"
                     : "INSERT INTO semrank (rank,url,keywordId,rankNum) VALUES (?,?,?,?)");
     for (const auto& site : item.sites) {
-        insert.bindText(1, site.rankText.empty() ? std::string("无") : site.rankText);
+        if (failed) break;
+        insert.bindText(1, site.resultText());
         insert.bindText(2, site.url);
         insert.bindInt(3, item.id);
         insert.bindInt(4, site.rankNum);
@@ -154,16 +183,23 @@ bool StoreResults(const std::string& databasePath, const STRUCT_WORD& item, bool
 int StartWorkers(QueryPage& page, WorkerProc worker) {
     // libcurl's global set-up is not thread-safe: it must be done before the workers exist.
     CHttpClient::GlobalInit();
+    const int planned =
+        static_cast<int>(std::min<std::size_t>(QueryPage::kMaxWorkers, page.queue.count()));
+    if (planned == 0) return 0;
+    // Every planned worker is counted before the first one starts: a worker that ends at once
+    // (a stop, an empty queue) must never see the count reach zero while others are to come.
+    page.liveWorkers.store(planned);
+    const auto afterStart = page.afterWorkerStart;
     int started = 0;
-    for (int attempt = 0; attempt < QueryPage::kMaxWorkers; ++attempt) {
-        if (static_cast<int>(page.queue.count()) <= started) break;
-        page.liveWorkers.fetch_add(1);
+    for (int i = 0; i < planned; ++i) {
         try {
             std::thread(worker, &page).detach();
             ++started;
         } catch (const std::system_error&) {
-            page.liveWorkers.fetch_sub(1);
+            // This place was counted and is not there to give back; the last release ends the run.
+            ReleaseWorker(page);
         }
+        if (afterStart) afterStart(started);
     }
     return started;
 }
@@ -171,12 +207,22 @@ int StartWorkers(QueryPage& page, WorkerProc worker) {
 void NaturalWorker(QueryPage* page) { RunWorker(page); }
 void PaidWorker(QueryPage* page) { RunWorker(page); }
 
+bool StoreNaturalResults(DbConnection& db, const STRUCT_WORD& item) {
+    return StoreResults(db, item, true);
+}
+
+bool StorePaidResults(DbConnection& db, const STRUCT_WORD& item) {
+    return StoreResults(db, item, false);
+}
+
 bool StoreNaturalResults(const std::string& databasePath, const STRUCT_WORD& item) {
-    return StoreResults(databasePath, item, true);
+    DbConnection db;
+    return db.open(databasePath) && StoreResults(db, item, true);
 }
 
 bool StorePaidResults(const std::string& databasePath, const STRUCT_WORD& item) {
-    return StoreResults(databasePath, item, false);
+    DbConnection db;
+    return db.open(databasePath) && StoreResults(db, item, false);
 }
 
 int BeginQueryRun(QueryPage& page, std::vector<std::unique_ptr<STRUCT_WORD>> items) {
@@ -186,16 +232,15 @@ int BeginQueryRun(QueryPage& page, std::vector<std::unique_ptr<STRUCT_WORD>> ite
     }
     page.runningFlag().store(true);
     page.finishedFlag().store(false);
-    const int started =
-        StartWorkers(page, page.kind() == QueryKind::Natural ? &NaturalWorker : &PaidWorker);
-    if (started == 0) {
-        // Nothing to do (or no thread could start): the run ends at once, as a run would.
-        page.queue.clear();
-        page.finishedFlag().store(true);
+    if (page.queue.count() == 0) {
+        // Nothing to do: the run ends at once, as a run would.
         page.runningFlag().store(false);
         page.listener().runEnded(page.kind());
+        page.finishedFlag().store(true);
+        return 0;
     }
-    return started;
+    // When no thread could start, the last failed start has ended the run already.
+    return StartWorkers(page, page.kind() == QueryKind::Natural ? &NaturalWorker : &PaidWorker);
 }
 
 void RequestStop(QueryPage& page) { page.runningFlag().store(false); }

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "core/database.h"
 #include "core/process_state.h"
+#include "engine/http_client.h"
 #include "engine/rank_types.h"
 #include "engine/scan_environment.h"
 #include "engine/sync_list.h"
@@ -41,9 +44,14 @@ class QueryPage {
     std::vector<PromotionSite> sites;  // the promotion-site list, read by the workers
     std::string userAgent;             // empty: the client's own default
     long httpTimeoutSeconds = 120;
+    std::size_t maxPageBytes = CHttpClient::kDefaultMaxBodyBytes;
     ScanEnvironment scan;
     std::atomic<bool>* running = nullptr;   // null: the process-wide query-running flag
     std::atomic<bool>* finished = nullptr;  // null: the process-wide query-finished flag
+
+    // Called on the starting thread after each worker start attempt, with the number started
+    // so far; tests use it to land a stop between two starts.
+    std::function<void(int)> afterWorkerStart;
 
     std::atomic<bool>& runningFlag() { return running ? *running : Process().queryRunning; }
     std::atomic<bool>& finishedFlag() { return finished ? *finished : Process().queryFinished; }
@@ -57,15 +65,22 @@ using WorkerProc = void (*)(QueryPage* page);
 
 // Starts up to five detached workers, never more than there are queued items. The caller has
 // filled the queue, set the running flag and cleared the finished flag. Returns how many started.
+// "Run ended" is delivered exactly once, by the last worker to stop touching the page (or by the
+// last failed start), and the finished flag is set after that event has returned.
 int StartWorkers(QueryPage& page, WorkerProc worker);
 
 void NaturalWorker(QueryPage* page);
 void PaidWorker(QueryPage* page);
 
-// Stores one finished keyword's results: its old rows and the new ones change in one
-// transaction, so a failure keeps the old results. False when the inserts were rolled back.
+// Stores one finished keyword's results: its query time, its old rows and the new ones change
+// in one transaction, so a failure keeps the old results; nothing is written when the
+// transaction cannot begin, and nothing for a keyword that no longer exists (true: nothing was
+// due). False when nothing could be stored.
 bool StoreNaturalResults(const std::string& databasePath, const STRUCT_WORD& item);
 bool StorePaidResults(const std::string& databasePath, const STRUCT_WORD& item);
+// The same on a connection the caller opened.
+bool StoreNaturalResults(DbConnection& db, const STRUCT_WORD& item);
+bool StorePaidResults(DbConnection& db, const STRUCT_WORD& item);
 
 // Fills the queue and the flags and starts the workers: the page's side of a start.
 int BeginQueryRun(QueryPage& page, std::vector<std::unique_ptr<STRUCT_WORD>> items);

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/file.h>
 
 #include "cli_test_support.h"
 #include "tools/search_standin/search_standin.h"
@@ -17,7 +19,9 @@ constexpr const char* kWorld = R"({
     "two pages": {"pages": [10, ["a.cn","b.cn","c.cn","www.mine.com/x"]]},
     "first": {"pages": [["www.mine.com"]], "ads": {"top": ["x.com","y.com","z.com"], "bottom": ["mine.com"]}},
     "slow one": {"pages": [["mine.com"]], "delay_ms": 1500},
-    "slow two": {"pages": [["mine.com"]], "delay_ms": 1500}
+    "slow two": {"pages": [["mine.com"]], "delay_ms": 1500},
+    "blocked": {"verify": true},
+    "flaky": {"pages": [["mine.com"]], "ads": {"right": ["mine.com"]}, "fail_times": 10}
   }
 })";
 
@@ -106,6 +110,86 @@ TEST_F(CliQueryTest, CtrlCStopsTheRunAndKeepsWhatWasFound) {
     EXPECT_TRUE(Has(list.out, "\tslow one\t20")) << list.out;  // queried: it has a time
     EXPECT_TRUE(Has(list.out, "\tslow two\t20")) << list.out;
     EXPECT_TRUE(Has(list.out, "\tx3\t\t")) << list.out;  // never queried
+}
+
+// A check that could not be finished is "查询失败", counted in the last line and in the exit
+// code; --failed then checks those keywords again and keeps everyone else's results.
+TEST_F(CliQueryTest, FailedChecksAreShownCountedAndRecheckedAlone) {
+    cli.run({"sites", "add", "mine.com"});
+    cli.run({"keywords", "add", "first", "blocked", "flaky"});
+    CliResult r = cli.run({"query", "natural", "--pages", "1", "--all"});
+    EXPECT_EQ(r.exitCode, 3) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "blocked  mine.com: 查询失败\n")) << r.out;
+    EXPECT_TRUE(Has(r.out, "flaky  mine.com: 查询失败\n")) << r.out;
+    EXPECT_TRUE(Has(r.out, "first  mine.com: 第1名，第1页\n")) << r.out;
+    EXPECT_TRUE(Has(r.out, "查询完毕！")) << r.out;
+    EXPECT_TRUE(r.out.ends_with("查询失败 [2] 词，未保存 [0] 词\n")) << r.out;
+    EXPECT_EQ(server.requestCountFor("blocked"), 1);
+    EXPECT_EQ(server.requestCountFor("flaky"), 10);
+
+    r = cli.run({"query", "natural", "--failed"});
+    EXPECT_EQ(r.exitCode, 3) << r.out << r.err;  // "blocked" fails again
+    EXPECT_TRUE(Has(r.out, "flaky  mine.com: 第1名，第1页\n")) << r.out;
+    EXPECT_FALSE(Has(r.out, "first  mine.com")) << r.out;
+    EXPECT_TRUE(Has(r.out, "当前选中 [2] 词")) << r.out;
+    EXPECT_EQ(server.requestCountFor("first"), 1);
+    EXPECT_EQ(server.requestCountFor("blocked"), 2);
+    r = cli.run({"--format", "tsv", "keywords", "list"});
+    EXPECT_TRUE(Has(r.out, "\tfirst\t20")) << r.out;  // its result was kept
+    EXPECT_TRUE(Has(r.out, "\t第1名，第1页\n")) << r.out;
+    EXPECT_TRUE(Has(r.out, "\t查询失败\n")) << r.out;
+
+    // Paid runs count the same way; with nothing failed, --failed has nothing to do.
+    cli.run({"keywords", "add", "--paid", "--plan", "P", "--unit", "U", "first", "blocked"});
+    r = cli.run({"query", "paid", "--all"});
+    EXPECT_EQ(r.exitCode, 3) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "blocked [P / U]  mine.com: 查询失败")) << r.out;
+    cli.run({"keywords", "delete", "--paid", "--plan", "P", "--unit", "U", "blocked"});
+    r = cli.run({"query", "paid", "--failed"});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "没有查询失败的关键词")) << r.out;
+    EXPECT_EQ(cli.run({"query", "paid", "--failed", "--all"}).exitCode, 2);
+}
+
+TEST_F(CliQueryTest, ResultsThatCouldNotBeStoredAreNotPassedOffAsDone) {
+    cli.run({"sites", "add", "mine.com"});
+    cli.run({"keywords", "add", "first", "two pages"});
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open((cli.dataDir + "/database/main_360.db").c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db,
+                               "CREATE TRIGGER refuse BEFORE INSERT ON seorank WHEN "
+                               "NEW.rank LIKE '第1名%' BEGIN SELECT RAISE(ABORT, 'full'); END",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+    }
+    const CliResult r = cli.run({"query", "natural", "--pages", "1", "--all"});
+    EXPECT_EQ(r.exitCode, 3) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "first  mine.com: 第1名，第1页（未保存）\n")) << r.out;
+    EXPECT_TRUE(Has(r.out, "two pages  mine.com: 无\n")) << r.out;
+    EXPECT_TRUE(r.out.ends_with("查询失败 [0] 词，未保存 [1] 词\n")) << r.out;
+}
+
+TEST_F(CliQueryTest, ASecondRunOfTheSameKindElsewhereIsRefused) {
+    cli.run({"sites", "add", "mine.com"});
+    cli.run({"keywords", "add", "first"});
+    cli.run({"keywords", "add", "--paid", "--plan", "P", "--unit", "U", "first"});
+    cli.run({"query", "natural", "--pages", "1", "--all"});
+    // Another copy holds the natural run's lock.
+    const std::string lockPath = cli.dataDir + "/natural_query.lock";
+    const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    CliResult r = cli.run({"query", "natural", "--all"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(Has(r.err, "正在查排名，请稍后再试。")) << r.err;
+    EXPECT_EQ(server.requestCountFor("first"), 1);
+    r = cli.run({"--format", "tsv", "keywords", "list"});
+    EXPECT_TRUE(Has(r.out, "\t第1名，第1页\n")) << r.out;  // the holder's results are untouched
+    EXPECT_EQ(cli.run({"query", "paid", "--all"}).exitCode, 0);  // the other kind may run
+    close(fd);
+    EXPECT_EQ(cli.run({"query", "natural", "--all"}).exitCode, 0);
 }
 
 }  // namespace

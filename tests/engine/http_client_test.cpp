@@ -8,6 +8,7 @@
 #include <openssl/x509.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -120,6 +121,28 @@ std::string LongText() {
     return text;
 }
 
+// `size` zero bytes, gzip-compressed: a few KB on the wire for megabytes decoded.
+std::string GzipOfZeros(std::size_t size) {
+    z_stream stream{};
+    EXPECT_EQ(deflateInit2(&stream, 9, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY), Z_OK);
+    const std::string zeros(1024 * 1024, '\0');
+    std::string out;
+    char buffer[65536];
+    for (std::size_t fed = 0; fed < size; fed += zeros.size()) {
+        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(zeros.data()));
+        stream.avail_in = static_cast<uInt>(std::min(zeros.size(), size - fed));
+        const int flush = fed + zeros.size() >= size ? Z_FINISH : Z_NO_FLUSH;
+        do {
+            stream.next_out = reinterpret_cast<Bytef*>(buffer);
+            stream.avail_out = sizeof buffer;
+            deflate(&stream, flush);
+            out.append(buffer, sizeof buffer - stream.avail_out);
+        } while (stream.avail_out == 0);
+    }
+    deflateEnd(&stream);
+    return out;
+}
+
 std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
@@ -171,6 +194,26 @@ class HttpClientTest : public ::testing::Test {
                 response.set_header(request.get_param_value("name").c_str(),
                                     request.get_param_value("value"));
             response.set_content("ok", "text/plain");
+        });
+        routes.Get("/loop", [](const httplib::Request&, httplib::Response& response) {
+            response.set_redirect("/loop");
+        });
+        routes.Get("/huge", [](const httplib::Request&, httplib::Response& response) {
+            response.set_content(std::string(9 * 1024 * 1024, 'x'), "application/octet-stream");
+        });
+        routes.Get("/huge-chunked", [](const httplib::Request&, httplib::Response& response) {
+            // No declared length: only the running count can stop it.
+            response.set_chunked_content_provider("application/octet-stream",
+                                                  [](size_t offset, httplib::DataSink& sink) {
+                                                      if (offset >= 64u * 1024 * 1024) return false;
+                                                      const std::string piece(256 * 1024, 'y');
+                                                      return sink.write(piece.data(), piece.size());
+                                                  });
+        });
+        routes.Get("/bomb", [](const httplib::Request&, httplib::Response& response) {
+            static const std::string bomb = GzipOfZeros(64u * 1024 * 1024);
+            response.set_header("Content-Encoding", "gzip");
+            response.set_content(bomb, "application/octet-stream");
         });
         routes.Get("/stall", [this](const httplib::Request&, httplib::Response& response) {
             m_server.waitForStop(10s);
@@ -328,6 +371,30 @@ TEST_F(HttpClientTest, FailedTransferReturnsTheLibcurlCodeAndKeepsTheStatus) {
         EXPECT_EQ(m_client.responseCode, 500);
         m_client.timeoutSeconds = 10;
     }
+}
+
+// A broken or hostile server cannot make a worker hold more than one capped page, nor keep it
+// busy with an endless redirect chain.
+TEST_F(HttpClientTest, BodiesAreCappedInDecodedBytesAndRedirectsAtTen) {
+    const struct { const char* path; } oversized[] = {{"/huge"}, {"/huge-chunked"}, {"/bomb"}};
+    for (const auto& c : oversized) {
+        SCOPED_TRACE(c.path);
+        m_client.url = url(c.path);
+        const int result = m_client.Perform(m_body, m_headers);
+        EXPECT_TRUE(CHttpClient::IsOversizedBody(result)) << result;
+        EXPECT_EQ(m_body, "");
+        EXPECT_LT(m_body.capacity(), CHttpClient::kDefaultMaxBodyBytes);
+    }
+    // Just under the cap is a page like any other.
+    m_client.maxBodyBytes = 9 * 1024 * 1024;
+    m_client.url = url("/huge");
+    EXPECT_EQ(m_client.Perform(m_body, m_headers), 0);
+    EXPECT_EQ(m_body.size(), 9u * 1024 * 1024);
+
+    const auto before = m_server.seen().size();
+    m_client.url = url("/loop");
+    EXPECT_EQ(m_client.Perform(m_body, m_headers), 47);  // CURLE_TOO_MANY_REDIRECTS
+    EXPECT_EQ(m_server.seen().size() - before, 11u);     // the first request and ten redirects
 }
 
 TEST_F(HttpClientTest, CookieLinesReachTheServerAndEmptyPiecesAreSkipped) {

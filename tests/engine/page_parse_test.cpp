@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <boost/regex.hpp>
 #include <string>
 #include <vector>
 
+#include "engine/address_elements.h"
 #include "engine/natural_scan.h"
 #include "engine/paid_scan.h"
 
@@ -138,6 +140,79 @@ TEST(ParseNaturalPage, DamagedPagesDoNotCrash) {
         const int result = ParseNaturalPage(page, 1, site);
         EXPECT_EQ(result, 0);
         EXPECT_FALSE(site.found);
+    }
+}
+
+// Pages a broken or hostile server may send: each must give a plain "not found" in time that
+// grows with the page, and never an exception (a regex over them backtracks until it gives up).
+TEST(ParseNaturalPage, HostileOrganicBlocksStayLinear) {
+    const std::string organicStart = "<div id=\"m-spread-left\"><ul class=\"result\">";
+    std::string script;
+    while (script.size() < 40 * 1024) script += "if (a > b) { x = y > z ? 1 : 2; }\n";
+    std::string unclosed;
+    while (unclosed.size() < 10 * 1024 * 1024) unclosed += "<cite";
+    const struct {
+        const char* name;
+        std::string page;
+        int rankNum;
+    } cases[] = {
+        {"unclosed cite before 40 KB of script",
+         organicStart + Cite("a.cn") + "<cite class=\"x\">b.cn" + script, 1},
+        {"closing tag in upper case",
+         organicStart + Cite("a.cn") + "<cite>b.cn</CITE>" + script + "</cite", 1},
+    };
+    for (const auto& c : cases) {
+        auto present = Site("b.cn");
+        EXPECT_EQ(ParseNaturalPage(c.page, 1, present), 0) << c.name;
+        EXPECT_EQ(present.rankNum, c.rankNum) << c.name;  // only the complete elements count
+    }
+    // The address is in the block, but no element ever closes: nothing to count.
+    auto site = Site("abc.com");
+    EXPECT_EQ(ParseNaturalPage(organicStart + unclosed + "abc.com", 1, site), 0);
+    EXPECT_EQ(site.rankNum, 0);
+}
+
+TEST(ParsePaidPage, ThousandsOfUnclosedAdAddresses) {
+    std::string unclosed;
+    while (unclosed.size() < 200 * 1024) unclosed += "<cite>ad.cn ";
+    const std::string page = "<div id=\"m-spread-left\"><ul id=\"e_idea_pp\">" + unclosed +
+                             "<ul class=\"result\"></ul><div id=\"side\"><div id=\"rightbox\">"
+                             "<ul><li><cite>abc.com</cite></li></ul>";
+    auto site = Site("abc.com");
+    ParsePaidPage(page, site);
+    EXPECT_EQ(site.rankText, "右1");
+    EXPECT_EQ(site.rankNum, 51);
+}
+
+// The plain search finds exactly the elements the address patterns match, on pages with
+// attributes, line breaks, stray ">" and unclosed elements between complete ones.
+TEST(AddressElements, SameElementsAsThePatterns) {
+    const std::string pages[] = {
+        "",
+        "<cite>a.cn</cite>",
+        "<cite class=\"res-url\">www.<b>a.cn</b>/x</cite> text <cite>b.cn</cite>",
+        "<cite\nclass=x>a\n.cn</cite><cite>unclosed <cite>c.cn</cite>",
+        "<cite a=\"1>2\">x</cite>>> <cite>>y</cite>",
+        "<cite>a</cite><citeX>b</cite><cite >c</cite></cite>",
+        "<cite</cite>",
+        "<cite><cite>nested</cite></cite>",
+        "<cite>tail without end",
+        "<CITE>upper</CITE><cite>lower</cite>",
+    };
+    const boost::regex organic("<cite(.*?)>(.*?)</cite>", boost::regex::perl);
+    const boost::regex bare("<cite>(.*?)</cite>", boost::regex::perl);
+    for (const auto& page : pages) {
+        for (const auto form :
+             {AddressElements::Form::WithAttributes, AddressElements::Form::Bare}) {
+            std::vector<std::string> expected;
+            const auto& pattern = form == AddressElements::Form::Bare ? bare : organic;
+            for (boost::sregex_iterator it(page.begin(), page.end(), pattern), end; it != end; ++it)
+                expected.push_back(it->str(0));
+            std::vector<std::string> found;
+            AddressElements elements(page, form);
+            while (const auto element = elements.next()) found.emplace_back(*element);
+            EXPECT_EQ(found, expected) << page;
+        }
     }
 }
 

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "core/database.h"
+#include "engine/run_lock.h"
 #include "engine_test_support.h"
 
 namespace velquist {
@@ -17,6 +18,7 @@ using testing::FillerPage;
 using testing::RecordingSleeper;
 using testing::StandinFixture;
 using testing::TempDatabase;
+using testing::TempFolder;
 
 // Collects the run's events in arrival order; "run ended" wakes the waiting test.
 class RecordingListener final : public QueryRunListener {
@@ -186,7 +188,8 @@ TEST_F(QueryRunTest, NoEnabledSiteEmptiesTheQueueAndEnds) {
     EXPECT_EQ(standin.server.requestCount(), 0);
 }
 
-TEST_F(QueryRunTest, FailedInsertKeepsTheKeywordsOldResults) {
+TEST_F(QueryRunTest, FailedInsertKeepsTheKeywordsOldResultsAndQueryTime) {
+    InsertKeywords(db.path(), 1, false);
     {
         DbConnection c(db.path());
         DbStatement old(
@@ -204,16 +207,66 @@ TEST_F(QueryRunTest, FailedInsertKeepsTheKeywordsOldResults) {
     item.sites.resize(2);
     item.sites[0].url = "good.com";
     item.sites[1].url = "bad.com";
+    item.keyword = "kw0";
     EXPECT_FALSE(StoreNaturalResults(db.path(), item));
     EXPECT_EQ(Count(db.path(), "SELECT COUNT(*) FROM seorank WHERE keywordId=1 AND url='a.com'"),
               1);
     EXPECT_EQ(Count(db.path(), "SELECT COUNT(*) FROM seorank WHERE url='good.com'"), 0);
+    // The query time belongs to the same change: a keyword never shows a time without results.
+    EXPECT_EQ(Count(db.path(), "SELECT COUNT(*) FROM seokeyword WHERE time IS NOT NULL"), 0);
 
     item.sites.pop_back();
     EXPECT_TRUE(StoreNaturalResults(db.path(), item));
     EXPECT_EQ(Count(db.path(), "SELECT COUNT(*) FROM seorank WHERE keywordId=1"), 1);
     EXPECT_EQ(Count(db.path(), "SELECT COUNT(*) FROM seorank WHERE rank='无' AND url='good.com'"),
               1);
+    EXPECT_EQ(Count(db.path(), "SELECT COUNT(*) FROM seokeyword WHERE time IS NOT NULL"), 1);
+}
+
+TEST_F(QueryRunTest, StoreWritesNothingWhenItsTransactionCannotBegin) {
+    for (const bool paid : {false, true}) {
+        TempDatabase fresh;
+        InsertKeywords(fresh.path(), 1, paid);
+        STRUCT_WORD item;
+        item.id = 1;
+        item.keyword = "kw0";
+        item.unit = "u";
+        item.plan = "p";
+        item.sites.resize(1);
+        item.sites[0].url = "good.com";
+        DbConnection c(fresh.path());
+        // A transaction already open on the connection makes "BEGIN IMMEDIATE" fail.
+        ASSERT_EQ(c.execute("BEGIN"), kSqliteOk);
+        EXPECT_FALSE(paid ? StorePaidResults(c, item) : StoreNaturalResults(c, item));
+        ASSERT_EQ(c.execute("COMMIT"), kSqliteOk);
+        const std::string table = paid ? "semrank" : "seorank";
+        EXPECT_EQ(Count(fresh.path(), "SELECT COUNT(*) FROM " + table), 0) << table;
+        EXPECT_EQ(
+            Count(fresh.path(), std::string("SELECT COUNT(*) FROM ") +
+                                    (paid ? "keyword" : "seokeyword") + " WHERE time IS NOT NULL"),
+            0)
+            << table;
+    }
+}
+
+TEST_F(QueryRunTest, ResultsOfAKeywordDeletedDuringItsCheckAreDropped) {
+    InsertKeywords(db.path(), 2, false);
+    STRUCT_WORD item;
+    item.id = 2;
+    item.keyword = "kw1";
+    item.sites.resize(1);
+    item.sites[0].url = "a.com";
+    item.sites[0].rankText = "第3名，第1页";
+    {
+        DbConnection c(db.path());
+        ASSERT_EQ(c.execute("DELETE FROM seokeyword WHERE keywordId=2"), kSqliteOk);
+    }
+    EXPECT_TRUE(StoreNaturalResults(db.path(), item));  // nothing was due
+    EXPECT_EQ(Count(db.path(), "SELECT COUNT(*) FROM seorank"), 0);
+    item.id = 1;
+    item.keyword = "kw0";
+    EXPECT_TRUE(StoreNaturalResults(db.path(), item));
+    EXPECT_EQ(Count(db.path(), "SELECT COUNT(*) FROM seorank WHERE keywordId=1"), 1);
 }
 
 TEST_F(QueryRunTest, WorkersStoreWhileAnotherProcessReads) {
@@ -268,6 +321,131 @@ TEST_F(QueryRunTest, StopDuringAStalledFetchEndsWhenTheTransferReturns) {
     EXPECT_EQ(listener.items[0]->sites[1].rankText, "第2名，第1页");
 }
 
+// A check that could not be finished is stored and shown as failed, never as "not found".
+TEST_F(QueryRunTest, UnfinishedChecksAreFailedNotAbsent) {
+    const std::string world = R"({"planted_sites": [], "keywords": {
+        "kw0": {"verify": true},
+        "kw1": {"pages": [["www.mine.com/x"]], "ads": {"right": ["mine.com"]}},
+        "kw2": {"pages": [["a.cn"]], "fail_times": 20}}})";
+    for (const auto kind : {QueryKind::Natural, QueryKind::Paid}) {
+        StandinFixture standin(world);
+        TempDatabase fresh;
+        InsertKeywords(fresh.path(), 3, kind == QueryKind::Paid);
+        RecordingListener listener;
+        QueryPage page(kind, listener);
+        configure(page, standin);
+        page.databasePath = fresh.path();
+        auto items = Items(3);
+        for (auto& item : items) {
+            item->unit = "u";
+            item->plan = "p";
+        }
+        BeginQueryRun(page, std::move(items));
+        ASSERT_TRUE(listener.waitForEnd(std::chrono::seconds(60)));
+        ASSERT_EQ(listener.items.size(), 3u);
+        for (const auto& item : listener.items) {
+            const bool good = item->keyword == "kw1";
+            EXPECT_EQ(item->checkFailed(), !good) << item->keyword;
+            EXPECT_TRUE(item->stored) << item->keyword;
+            EXPECT_EQ(item->sites[0].resultText(), good ? "无" : "查询失败") << item->keyword;
+        }
+        const std::string table = kind == QueryKind::Paid ? "semrank" : "seorank";
+        EXPECT_EQ(Count(fresh.path(), "SELECT COUNT(*) FROM " + table + " WHERE rank='查询失败'"),
+                  4)
+            << table;
+        // The verification page ends its keyword after one request.
+        EXPECT_EQ(standin.server.requestCountFor("kw0"), 1);
+    }
+}
+
+TEST_F(QueryRunTest, StopInTheMiddleOfAKeywordIsAFailedCheck) {
+    StandinFixture standin(World(1, 600));
+    InsertKeywords(db.path(), 1, false);
+    RecordingListener listener;
+    QueryPage page(QueryKind::Natural, listener);
+    configure(page, standin);
+    page.sites = {{"absent.com", 1}, {"a.cn", 1}};
+    pages = 3;
+    BeginQueryRun(page, Items(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // page 1 is on its way
+    RequestStop(page);
+    ASSERT_TRUE(listener.waitForEnd(std::chrono::seconds(20)));
+    ASSERT_EQ(listener.items.size(), 1u);
+    const auto& sites = listener.items[0]->sites;
+    EXPECT_EQ(sites[0].resultText(), "查询失败");      // not found on page 1, pages 2-3 never read
+    EXPECT_EQ(sites[1].resultText(), "第1名，第1页");  // found before the stop: a real rank
+    EXPECT_EQ(Count(db.path(), "SELECT COUNT(*) FROM seorank WHERE rank='查询失败'"), 1);
+}
+
+TEST_F(QueryRunTest, OversizedPageIsAFailedCheckWithoutRetries) {
+    StandinFixture standin(World(2, 0));
+    RecordingListener listener;
+    QueryPage page(QueryKind::Natural, listener);
+    configure(page, standin);
+    page.maxPageBytes = 16 * 1024;  // every stand-in page is larger
+    BeginQueryRun(page, Items(2));
+    ASSERT_TRUE(listener.waitForEnd(std::chrono::seconds(30)));
+    ASSERT_EQ(listener.items.size(), 2u);
+    for (const auto& item : listener.items) EXPECT_TRUE(item->checkFailed()) << item->keyword;
+    EXPECT_EQ(standin.server.requestCount(), 2);
+}
+
+// The end of a run comes exactly once, and only after the last worker let go of the page, even
+// when a stop lands between two worker starts. The page is freed as soon as the end arrives, so
+// a worker still reading it shows under the sanitizers.
+TEST_F(QueryRunTest, StopBetweenWorkerStartsEndsTheRunOnce) {
+    StandinFixture standin(World(7, 0));
+    for (int round = 0; round < 40; ++round) {
+        RecordingListener listener;
+        std::atomic<int> endsSeenWhileFinished{0};
+        auto page = std::make_unique<QueryPage>(QueryKind::Natural, listener);
+        configure(*page, standin);
+        QueryPage* raw = page.get();
+        page->afterWorkerStart = [raw, round](int started) {
+            if (started == 1 + round % 3) {
+                RequestStop(*raw);
+                std::this_thread::sleep_for(std::chrono::milliseconds(round % 4));
+            }
+        };
+        BeginQueryRun(*page, Items(7));
+        ASSERT_TRUE(listener.waitForEnd(std::chrono::seconds(30))) << round;
+        page.reset();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a late end would show
+        EXPECT_EQ(std::count(listener.events.begin(), listener.events.end(), "end"), 1) << round;
+        EXPECT_TRUE(finished.load()) << round;
+        finished = true;
+    }
+}
+
+// An owner that frees the page when the finished flag is set must not free it under the
+// run-end callback.
+TEST_F(QueryRunTest, FinishedFlagIsSetAfterTheRunEndReturns) {
+    StandinFixture standin(World(1, 0));
+    class CheckingListener final : public QueryRunListener {
+      public:
+        explicit CheckingListener(std::atomic<bool>& finished) : m_finished(finished) {}
+        void keywordFinished(QueryKind, std::unique_ptr<STRUCT_WORD>) override {}
+        void runEnded(QueryKind) override {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            finishedDuringEnd = m_finished.load();
+            ended = true;
+        }
+        std::atomic<bool> ended{false};
+        std::atomic<bool> finishedDuringEnd{true};
+
+      private:
+        std::atomic<bool>& m_finished;
+    } listener(finished);
+    QueryPage page(QueryKind::Natural, listener);
+    configure(page, standin);
+    BeginQueryRun(page, Items(1));
+    for (int i = 0; i < 3000 && !finished.load(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(finished.load());
+    EXPECT_TRUE(listener.ended.load());
+    EXPECT_FALSE(listener.finishedDuringEnd.load());
+}
+
 TEST_F(QueryRunTest, RealWaitsEndToEnd) {
     // The product's own pauses: 200 ms between pages, 4 s after each keyword of a worker.
     StandinFixture standin(World(2, 0));
@@ -284,6 +462,27 @@ TEST_F(QueryRunTest, RealWaitsEndToEnd) {
     EXPECT_GE(took, std::chrono::milliseconds(4200));
     EXPECT_EQ(listener.keywordEvents(), 2);
     EXPECT_EQ(standin.server.requestCount(), 4);
+}
+
+TEST(QueryRunLockTest, OneRunPerKindAcrossProcesses) {
+    TempFolder folder;
+    auto natural = QueryRunLock::tryAcquire(folder.path(), QueryKind::Natural);
+    ASSERT_TRUE(natural);
+    EXPECT_FALSE(QueryRunLock::tryAcquire(folder.path(), QueryKind::Natural));
+    EXPECT_TRUE(QueryRunLock::tryAcquire(folder.path(), QueryKind::Paid));
+
+    // Another process sees the lock too, and gets it once the holder lets go.
+    const auto childCanTake = [&folder] {
+        const pid_t child = fork();
+        if (child == 0) _exit(QueryRunLock::tryAcquire(folder.path(), QueryKind::Natural) ? 0 : 1);
+        int status = 0;
+        waitpid(child, &status, 0);
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    };
+    EXPECT_FALSE(childCanTake());
+    natural.reset();
+    EXPECT_TRUE(childCanTake());
+    EXPECT_FALSE(QueryRunLock::tryAcquire(folder.path() + "/missing/folder", QueryKind::Paid));
 }
 
 }  // namespace
