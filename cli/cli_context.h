@@ -59,22 +59,37 @@ struct CliContext {
     int finish(int exitCode);
 };
 
-// A command's arguments after its name, with the "--flag value" options taken out.
+// A command's arguments after its name, with the "--flag value" options taken out. A "--" ends
+// the options: what follows it is plain text even when it starts with "-".
 class Arguments {
   public:
-    Arguments(std::vector<std::string> args) : m_args(std::move(args)) {}
+    Arguments(std::vector<std::string> args);
 
     bool takeFlag(const std::string& name);
     // The value after `name`; nullopt when absent. `missingValue` is set when the flag stands
     // last without a value.
     std::optional<std::string> takeOption(const std::string& name, bool& missingValue);
     bool wantsHelp() const;
+    // The arguments left, without the "--".
     const std::vector<std::string>& rest() const { return m_args; }
     // The first remaining argument that looks like an option, if any.
     std::optional<std::string> unknownOption() const;
+    // The remaining arguments after the first, with the end of the options where it was.
+    Arguments withoutFirst() const;
 
   private:
+    Arguments() = default;
+    using Iterator = std::vector<std::string>::iterator;
+    Iterator optionsEnd() { return m_args.begin() + static_cast<std::ptrdiff_t>(m_optionCount); }
+
     std::vector<std::string> m_args;
+    std::size_t m_optionCount = 0;  // m_args before this index may be options
 };
+
+// Names the first text that is not valid UTF-8 or holds a NUL byte, e.g. "line 3 is not valid
+// UTF-8 text" for `what` "line"; nullopt when all are clean. Such text would be stored as it is
+// and break every reader after it (JSON output among them).
+std::optional<std::string> FindUnusableText(const std::vector<std::string>& texts,
+                                            const std::string& what);
 
 }  // namespace velquist::cli

@@ -19,7 +19,8 @@ constexpr const char* kKeywordsUsage =
 
 Natural keywords by default; --paid works on the account tree (plan > unit > keyword), where a
 plan or unit left out is "默认" when adding. "-" reads one keyword per line from standard input.
-The list shows each keyword's last ranks per enabled site.
+After "--" a keyword may start with "-". Text must be UTF-8 without NUL bytes; one bad keyword
+refuses the whole batch. The list shows each keyword's last ranks per enabled site.
 )";
 
 constexpr const char* kNoKeywordSelected = "未选择关键词!";
@@ -111,7 +112,6 @@ int ListKeywords(CliContext& context, bool paid, const std::optional<std::string
 
 int AddKeywords(CliContext& context, bool paid, const std::optional<std::string>& plan,
                 const std::optional<std::string>& unit, std::vector<std::string> keywords) {
-    if (keywords.size() == 1 && keywords[0] == "-") keywords = ReadKeywordLines(std::cin);
     bool anyText = false;
     for (const auto& k : keywords) anyText = anyText || !TrimWhitespace(k).empty();
     if (!anyText) return context.refuse("请输入关键词！");
@@ -175,13 +175,24 @@ int RunKeywords(CliContext& context, Arguments args) {
         return kExitUsage;
     }
     const std::string action = rest[0];
-    const std::vector<std::string> keywords(rest.begin() + 1, rest.end());
+    std::vector<std::string> keywords(rest.begin() + 1, rest.end());
     if ((action == "list" && !keywords.empty()) ||
         ((action == "add" || action == "delete") && keywords.empty()) ||
         (action != "list" && action != "add" && action != "delete")) {
         *context.err << kKeywordsUsage;
         return kExitUsage;
     }
+    // The whole batch is checked before anything is opened, so a bad line changes nothing.
+    const bool fromInput = action == "add" && keywords.size() == 1 && keywords[0] == "-";
+    if (fromInput) keywords = ReadKeywordLines(std::cin);
+    const std::string nothingDone =
+        action == "add" ? "; nothing was added" : "; nothing was deleted";
+    for (const auto& [name, value] : {std::pair{"--plan", plan}, std::pair{"--unit", unit}})
+        if (value && !IsValidUtf8(*value))
+            return context.refuse(std::string("velquist: the name after ") + name +
+                                  " is not valid UTF-8 text" + nothingDone);
+    if (const auto bad = FindUnusableText(keywords, fromInput ? "input line" : "keyword"))
+        return context.refuse("velquist: " + *bad + nothingDone);
     if (!context.prepareDatabase()) return kExitRefused;
     if (action == "list") return ListKeywords(context, paid, plan, unit);
     if (action == "add") return AddKeywords(context, paid, plan, unit, keywords);

@@ -1,5 +1,6 @@
 #include <iostream>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,8 +29,9 @@ Global options:
   --search-host HOST    search engine web host, may carry a port (default www.so.com)
   --search-domain NAME  search engine domain for the source tag (default so.com)
   --ua-host HOST        vendor host of the user-agent exchange
-  --http-timeout SEC    connect and transfer limit of every request (default 120)
+  --http-timeout SEC    connect and transfer limit of every request, 1 to 3600 (default 120)
   --help                this text; "velquist COMMAND --help" for a command
+  --                    ends the options: a keyword after it may start with "-"
 
 Exit codes: 0 done, 1 refused input (the message is on stderr), 2 usage error, 130 query stopped.
 )";
@@ -47,7 +49,17 @@ int Main(int argc, char** argv) {
         std::cerr << "velquist: an option is missing its value\n" << kUsage;
         return kExitUsage;
     }
-    std::vector<std::string> rest = args.rest();
+    if (dataDir && dataDir->empty()) {
+        std::cerr << "velquist: --data-dir needs a folder\n";
+        return kExitUsage;
+    }
+    const std::optional<int> timeoutSeconds =
+        timeout ? ParseHttpTimeout(*timeout) : std::optional<int>();
+    if (timeout && !timeoutSeconds) {
+        std::cerr << "velquist: --http-timeout takes a whole number of seconds from 1 to 3600\n";
+        return kExitUsage;
+    }
+    const std::vector<std::string>& rest = args.rest();
     if (rest.empty() || rest[0] == "--help" || rest[0] == "-h" || rest[0] == "help") {
         (rest.empty() ? std::cerr : std::cout) << kUsage;
         return rest.empty() ? kExitUsage : kExitOk;
@@ -71,19 +83,12 @@ int Main(int argc, char** argv) {
     if (searchHost) context.hosts.searchHost = *searchHost;
     if (searchDomain) context.hosts.searchDomain = *searchDomain;
     if (uaHost) context.hosts.uaHost = *uaHost;
-    if (timeout) {
-        const int seconds = std::atoi(timeout->c_str());
-        if (seconds <= 0) {
-            std::cerr << "velquist: --http-timeout takes a number of seconds\n";
-            return kExitUsage;
-        }
-        context.hosts.httpTimeoutSeconds = seconds;
-    }
+    if (timeoutSeconds) context.hosts.httpTimeoutSeconds = *timeoutSeconds;
     CliNotifier notifier(context.format == OutputFormat::Text ? std::cout : std::cerr, std::cerr);
     context.notifier = &notifier;
 
     const std::string command = rest[0];
-    Arguments commandArgs(std::vector<std::string>(rest.begin() + 1, rest.end()));
+    Arguments commandArgs = args.withoutFirst();
     using Handler = int (*)(CliContext&, Arguments);
     static const std::map<std::string, Handler> kCommands = {
         {"sites", &RunSites},       {"keywords", &RunKeywords}, {"tree", &RunTree},

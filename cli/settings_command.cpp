@@ -39,7 +39,11 @@ int RunSettings(CliContext& context, Arguments args) {
             *context.err << "velquist: the page count is a number from 1 to 10\n";
             return kExitUsage;
         }
-        settings.writePageCount(pages);
+        if (!settings.writePageCount(pages)) {
+            *context.err << "velquist: could not write the settings file "
+                         << context.paths.settingsPath << "; the page count is unchanged\n";
+            return kExitRefused;
+        }
     }
     const int pages = settings.readPageCount(Process().pageCount.load());
     Process().pageCount = pages;

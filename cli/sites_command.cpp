@@ -1,5 +1,6 @@
 #include <iostream>
 #include <map>
+#include <vector>
 
 #include "cli/commands.h"
 #include "records/site_records.h"
@@ -16,6 +17,7 @@ constexpr const char* kSitesUsage =
        velquist sites remove SITE
 
 SITE is a site's address or its number in "sites list". Only enabled sites are queried.
+Addresses must be UTF-8 text.
 )";
 
 int EditResult(CliContext& context, SiteEditStatus status, const std::string& site) {
@@ -45,6 +47,10 @@ int RunSites(CliContext& context, Arguments args) {
         *context.err << kSitesUsage;
         return kExitUsage;
     }
+    // Checked before the database is opened, so a bad address changes nothing.
+    const std::vector<std::string> values(rest.begin() + 1, rest.end());
+    if (const auto bad = FindUnusableText(values, "address"))
+        return context.refuse("velquist: " + *bad + "; nothing was changed");
     if (!context.prepareDatabase()) return kExitRefused;
     const std::string& db = context.paths.databasePath;
     const std::string& action = rest[0];

@@ -27,9 +27,10 @@ const Field kFields[] = {
     {"download_host", "VELQUIST_DOWNLOAD_HOST", &HostConfig::downloadHost},
 };
 
+// A value that is not a usable number of seconds changes nothing.
 void SetTimeout(HostConfig& config, const std::string& text) {
-    const int seconds = DecimalToInt(text);
-    if (seconds > 0) config.httpTimeoutSeconds = seconds;
+    if (const auto seconds = ParseHttpTimeout(TrimWhitespace(text)))
+        config.httpTimeoutSeconds = *seconds;
 }
 
 }  // namespace
@@ -67,6 +68,18 @@ HostConfig HostConfig::Load(const std::string& programFolder, const std::string&
     if (dataFolder != programFolder) config.applyFile(dataFolder + "/velquist.ini");
     config.applyEnvironment();
     return config;
+}
+
+std::optional<int> ParseHttpTimeout(std::string_view text) {
+    constexpr int kMaxSeconds = 3600;
+    if (text.empty() || text.size() > 4) return std::nullopt;
+    int seconds = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        seconds = seconds * 10 + (c - '0');
+    }
+    if (seconds < 1 || seconds > kMaxSeconds) return std::nullopt;
+    return seconds;
 }
 
 std::string ServiceBaseUrl(const std::string& host) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace velquist {
 
@@ -23,6 +25,10 @@ struct HostConfig {
     void applyFile(const std::string& iniPath);
     void applyEnvironment();
 };
+
+// Seconds of an HTTP time limit: a whole number from 1 to 3600 written in plain digits, else
+// nullopt (a slip such as "5abc" or a huge number must not become a limit nobody asked for).
+std::optional<int> ParseHttpTimeout(std::string_view text);
 
 // A vendor host as a base URL: kept as it is when it names a scheme, else "http://" + host.
 std::string ServiceBaseUrl(const std::string& host);

@@ -34,7 +34,11 @@ std::string XdgDocumentsFromUserDirs(const std::string& home) {
         std::string value = line.substr(key.size());
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
             value = value.substr(1, value.size() - 2);
-        if (value.rfind("$HOME", 0) == 0) value = home + value.substr(5);
+        if (value == "$HOME" || value.rfind("$HOME/", 0) == 0) {
+            // Without a home, "$HOME/Documents" would become "/Documents" at the root.
+            if (home.empty()) return {};
+            value = home + value.substr(5);
+        }
         if (!value.empty() && value.front() == '/') return value;
     }
     return {};

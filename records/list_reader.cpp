@@ -33,15 +33,13 @@ SitePlacer::SitePlacer(const std::vector<std::string>& headings) : m_columnCount
 
 void SitePlacer::place(std::vector<SiteResult>& sites, const DbStatement& row, int rankColumn,
                        int urlColumn, int rankNumColumn) const {
-    if (m_columnCount == 0) return;
-    std::size_t column = 0;
-    const bool hasUrl = !row.columnIsNull(urlColumn);
+    // No url is a keyword without results; a url without a column belongs to a site that was
+    // edited or removed since the run, and its rank must not pass for another site's.
+    if (row.columnIsNull(urlColumn)) return;
     const std::string_view url = row.columnView(urlColumn);
-    if (hasUrl) {
-        const auto found = m_columnOfHeading.find(url);
-        if (found != m_columnOfHeading.end()) column = found->second;
-    }
-    SiteResult& site = sites[column];
+    const auto found = m_columnOfHeading.find(url);
+    if (found == m_columnOfHeading.end()) return;
+    SiteResult& site = sites[found->second];
     site.url.assign(url);
     const std::string_view rank = row.columnView(rankColumn);
     if (rank.size() <= kRankTextMaxBytes)

@@ -18,8 +18,8 @@ namespace velquist::records_detail {
 bool IsSafeSortColumn(std::string_view column);
 bool IsSafeSortDirection(std::string_view direction);
 
-// Puts a joined result into the site column whose heading equals its url, else into the first
-// column; with no columns nothing is placed.
+// Puts a joined result into the site column whose heading equals its url. A result without a
+// url, or for a site that has no column, is not placed.
 class SitePlacer {
   public:
     explicit SitePlacer(const std::vector<std::string>& headings);

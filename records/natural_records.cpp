@@ -20,6 +20,48 @@ bool RunSingle(DbConnection& db, const char* sql) {
     return StepSucceeded(statement.step());
 }
 
+// The insert transaction alone, so that its statements, its lock and its connection are all
+// gone when the caller shows a message. Counts into `outcome`; false when nothing was stored.
+bool InsertNaturalKeywords(const std::string& dbPath, const std::vector<std::string>& keywords,
+                           AddOutcome& outcome) {
+    DbConnection db;
+    if (!db.open(dbPath)) return false;
+    WriteTransaction transaction(db);
+    if (!transaction.begun()) return false;
+    // Read inside the write lock, so two adders never hand out the same id.
+    int lastId = ReadSingleInt(db, "SELECT max(keywordId) FROM seokeyword");
+    DbStatement insert(db, "INSERT INTO seokeyword (keyword,keywordId) VALUES (?,?)");
+    for (const std::string& keyword : keywords) {
+        if (records_detail::IsBlank(keyword)) continue;
+        insert.bindText(1, keyword);
+        insert.bindInt(2, ++lastId);
+        const auto result = records_detail::StepInsert(db, insert);
+        if (result == records_detail::InsertResult::Failed) return false;
+        if (result == records_detail::InsertResult::Duplicate)
+            ++outcome.skipped;
+        else
+            ++outcome.added;
+    }
+    return transaction.commit();
+}
+
+bool DeleteNaturalKeywordRows(const std::string& dbPath,
+                              const std::vector<std::pair<int, std::string>>& keywords) {
+    DbConnection db;
+    if (!db.open(dbPath)) return false;
+    WriteTransaction transaction(db);
+    if (!transaction.begun()) return false;
+    DbStatement deleteKeyword(db, "DELETE FROM seokeyword WHERE keyword=?");
+    DbStatement deleteResults(db, "DELETE FROM seorank WHERE keywordId=?");
+    for (const auto& [keywordId, keyword] : keywords) {
+        deleteKeyword.bindText(1, keyword);
+        if (!records_detail::StepAndReset(deleteKeyword)) return false;
+        deleteResults.bindInt(1, keywordId);
+        if (!records_detail::StepAndReset(deleteResults)) return false;
+    }
+    return transaction.commit();
+}
+
 }  // namespace
 
 void clearResults(const std::string& dbPath) {
@@ -36,34 +78,15 @@ bool clearNaturalResults(const std::string& dbPath) {
     return RunSingle(db, "DELETE FROM seorank");
 }
 
+// Messages are shown only once the transaction has ended: a message box waits for the user, and
+// every worker and every other copy of the program would wait on the write lock with it.
 AddOutcome addNaturalKeywords(const std::string& dbPath, const std::vector<std::string>& keywords,
                               UserNotifier& notifier, std::function<void(int added)> onCommitted) {
     AddOutcome outcome;
     outcome.requested = records_detail::CountNonBlank(keywords);
-    const auto fail = [&] {
+    if (!InsertNaturalKeywords(dbPath, keywords, outcome)) {
         notifier.showMessage(kAddFailed);
         return AddOutcome{false, outcome.requested, 0, 0};
-    };
-    {
-        DbConnection db;
-        if (!db.open(dbPath)) return fail();
-        WriteTransaction transaction(db);
-        if (!transaction.begun()) return fail();
-        // Read inside the write lock, so two adders never hand out the same id.
-        int lastId = ReadSingleInt(db, "SELECT max(keywordId) FROM seokeyword");
-        DbStatement insert(db, "INSERT INTO seokeyword (keyword,keywordId) VALUES (?,?)");
-        for (const std::string& keyword : keywords) {
-            if (records_detail::IsBlank(keyword)) continue;
-            insert.bindText(1, keyword);
-            insert.bindInt(2, ++lastId);
-            const auto result = records_detail::StepInsert(db, insert);
-            if (result == records_detail::InsertResult::Failed) return fail();
-            if (result == records_detail::InsertResult::Duplicate)
-                ++outcome.skipped;
-            else
-                ++outcome.added;
-        }
-        if (!transaction.commit()) return fail();
     }
     outcome.committed = true;
     if (onCommitted) onCommitted(outcome.added);
@@ -105,24 +128,9 @@ std::optional<NaturalList> loadNaturalList(const std::string& dbPath,
 bool deleteNaturalKeywords(const std::string& dbPath,
                            const std::vector<std::pair<int, std::string>>& keywords,
                            UserNotifier& notifier) {
-    const auto fail = [&notifier] {
-        notifier.showMessage(kDeleteKeywordsFailed);
-        return false;
-    };
-    DbConnection db;
-    if (!db.open(dbPath)) return fail();
-    WriteTransaction transaction(db);
-    if (!transaction.begun()) return fail();
-    DbStatement deleteKeyword(db, "DELETE FROM seokeyword WHERE keyword=?");
-    DbStatement deleteResults(db, "DELETE FROM seorank WHERE keywordId=?");
-    for (const auto& [keywordId, keyword] : keywords) {
-        deleteKeyword.bindText(1, keyword);
-        if (!records_detail::StepAndReset(deleteKeyword)) return fail();
-        deleteResults.bindInt(1, keywordId);
-        if (!records_detail::StepAndReset(deleteResults)) return fail();
-    }
-    if (!transaction.commit()) return fail();
-    return true;
+    if (DeleteNaturalKeywordRows(dbPath, keywords)) return true;
+    notifier.showMessage(kDeleteKeywordsFailed);
+    return false;
 }
 
 }  // namespace velquist

@@ -164,84 +164,30 @@ std::string FilterClause(const std::vector<int>& planIds, const std::vector<int>
     return ReplaceAll(extra, "OR", "AND");
 }
 
+// Runs `statements` in one write transaction. The failure text is shown only after the rollback
+// and the close, since a message box waits for the user and the lock would wait with it.
 template <typename Statements>
 bool RunDeletes(const std::string& dbPath, UserNotifier& notifier, const char* failureText,
                 Statements statements) {
-    const auto fail = [&] {
-        notifier.showMessage(failureText);
-        return false;
-    };
-    DbConnection db;
-    if (!db.open(dbPath)) return fail();
-    WriteTransaction transaction(db);
-    if (!transaction.begun() || !statements(db) || !transaction.commit()) return fail();
-    return true;
-}
-
-bool RunWithId(DbConnection& db, const char* sql, int id) {
-    DbStatement statement(db, sql);
-    statement.bindInt(1, id);
-    return StepSucceeded(statement.step());
-}
-
-}  // namespace
-
-std::optional<std::vector<TreePlan>> loadTree(const std::string& dbPath, UserNotifier& notifier) {
-    DbConnection db;
-    if (!db.open(dbPath)) {
-        notifier.showMessage(kTreeReadFailed);
-        return std::nullopt;
-    }
-    TreeReadError error;
-    auto plans = ReadTree(db, error);
-    if (!plans) {
-        notifier.showMessage(error == TreeReadError::Units ? kTreeUnitsReadFailed
-                                                           : kTreeReadFailed);
-        return std::nullopt;
-    }
-    PublishTreeItems(*plans);
-    return plans;
-}
-
-std::optional<std::vector<NamedId>> loadPlanChoices(const std::string& dbPath,
-                                                    UserNotifier& notifier) {
-    DbConnection db;
-    std::optional<std::vector<NamedId>> choices;
-    if (db.open(dbPath)) {
-        DbStatement select(db, "SELECT planid, plan FROM plan order by plan");
-        choices = ReadChoices(select);
-    }
-    if (!choices) notifier.showMessage(kTreeReadFailed);
-    return choices;
-}
-
-std::optional<std::vector<NamedId>> loadUnitChoices(const std::string& dbPath, int planId,
-                                                    UserNotifier& notifier) {
-    DbConnection db;
-    std::optional<std::vector<NamedId>> choices;
-    if (db.open(dbPath)) {
-        DbStatement select(db, "SELECT unitid, unit FROM unit WHERE planid = ? ORDER BY unitid");
-        select.bindInt(1, planId);
-        choices = ReadChoices(select);
-    }
-    if (!choices) notifier.showMessage(kUnitChoicesReadFailed);
-    return choices;
-}
-
-AddOutcome addPaidKeywords(const std::string& dbPath, const std::vector<PaidKeywordEntry>& entries,
-                           UserNotifier& notifier, std::function<void(int added)> onCommitted) {
-    AddOutcome outcome;
-    for (const PaidKeywordEntry& entry : entries)
-        if (!records_detail::IsBlank(entry.keyword)) ++outcome.requested;
-    const auto fail = [&] {
-        notifier.showMessage(kAddFailed);
-        return AddOutcome{false, outcome.requested, 0, 0};
-    };
-    {
+    const bool deleted = [&] {
         DbConnection db;
-        if (!db.open(dbPath)) return fail();
+        if (!db.open(dbPath)) return false;
         WriteTransaction transaction(db);
-        if (!transaction.begun()) return fail();
+        return transaction.begun() && statements(db) && transaction.commit();
+    }();
+    if (!deleted) notifier.showMessage(failureText);
+    return deleted;
+}
+
+// The add transaction alone, so that its lock and connection are gone when the caller shows a
+// message. Counts into `outcome`; false when nothing was stored.
+bool InsertPaidKeywords(const std::string& dbPath, const std::vector<PaidKeywordEntry>& entries,
+                        AddOutcome& outcome) {
+    DbConnection db;
+    if (!db.open(dbPath)) return false;
+    {
+        WriteTransaction transaction(db);
+        if (!transaction.begun()) return false;
         int lastKeywordId = ReadSingleInt(db, "SELECT max(keywordId) FROM keyword");
         int unmarked = -1;
         Process().firstNewKeywordId.compare_exchange_strong(unmarked, lastKeywordId);
@@ -255,25 +201,83 @@ AddOutcome addPaidKeywords(const std::string& dbPath, const std::vector<PaidKeyw
             const std::string& plan = NameOrDefault(entry.plan);
             const std::string& unit = NameOrDefault(entry.unit);
             const auto planId = tree.planId(plan);
-            if (!planId) return fail();
+            if (!planId) return false;
             const auto unitId = tree.unitId(*planId, unit);
-            if (!unitId) return fail();
+            if (!unitId) return false;
             insert.bindText(1, entry.keyword);
             insert.bindText(2, unit);
             insert.bindText(3, plan);
             insert.bindInt(4, ++lastKeywordId);
             insert.bindInt(5, *unitId);
             const auto result = records_detail::StepInsert(db, insert);
-            if (result == records_detail::InsertResult::Failed) return fail();
+            if (result == records_detail::InsertResult::Failed) return false;
             if (result == records_detail::InsertResult::Duplicate)
                 ++outcome.skipped;
             else
                 ++outcome.added;
         }
-        if (!transaction.commit()) return fail();
+        if (!transaction.commit()) return false;
+    }
+    TreeReadError ignored;
+    if (const auto plans = ReadTree(db, ignored)) PublishTreeItems(*plans);
+    return true;
+}
 
-        TreeReadError ignored;
-        if (const auto plans = ReadTree(db, ignored)) PublishTreeItems(*plans);
+bool RunWithId(DbConnection& db, const char* sql, int id) {
+    DbStatement statement(db, sql);
+    statement.bindInt(1, id);
+    return StepSucceeded(statement.step());
+}
+
+}  // namespace
+
+std::optional<std::vector<TreePlan>> loadTree(const std::string& dbPath, UserNotifier& notifier) {
+    TreeReadError error = TreeReadError::Plans;
+    std::optional<std::vector<TreePlan>> plans;
+    {
+        DbConnection db;
+        if (db.open(dbPath)) plans = ReadTree(db, error);
+    }
+    if (!plans) {
+        notifier.showMessage(error == TreeReadError::Units ? kTreeUnitsReadFailed
+                                                           : kTreeReadFailed);
+        return std::nullopt;
+    }
+    PublishTreeItems(*plans);
+    return plans;
+}
+
+std::optional<std::vector<NamedId>> loadPlanChoices(const std::string& dbPath,
+                                                    UserNotifier& notifier) {
+    std::optional<std::vector<NamedId>> choices;
+    if (DbConnection db; db.open(dbPath)) {
+        DbStatement select(db, "SELECT planid, plan FROM plan order by plan");
+        choices = ReadChoices(select);
+    }
+    if (!choices) notifier.showMessage(kTreeReadFailed);
+    return choices;
+}
+
+std::optional<std::vector<NamedId>> loadUnitChoices(const std::string& dbPath, int planId,
+                                                    UserNotifier& notifier) {
+    std::optional<std::vector<NamedId>> choices;
+    if (DbConnection db; db.open(dbPath)) {
+        DbStatement select(db, "SELECT unitid, unit FROM unit WHERE planid = ? ORDER BY unitid");
+        select.bindInt(1, planId);
+        choices = ReadChoices(select);
+    }
+    if (!choices) notifier.showMessage(kUnitChoicesReadFailed);
+    return choices;
+}
+
+AddOutcome addPaidKeywords(const std::string& dbPath, const std::vector<PaidKeywordEntry>& entries,
+                           UserNotifier& notifier, std::function<void(int added)> onCommitted) {
+    AddOutcome outcome;
+    for (const PaidKeywordEntry& entry : entries)
+        if (!records_detail::IsBlank(entry.keyword)) ++outcome.requested;
+    if (!InsertPaidKeywords(dbPath, entries, outcome)) {
+        notifier.showMessage(kAddFailed);
+        return AddOutcome{false, outcome.requested, 0, 0};
     }
     outcome.committed = true;
     if (onCommitted) onCommitted(outcome.added);

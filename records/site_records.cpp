@@ -1,6 +1,7 @@
 #include "records/site_records.h"
 
 #include <fmt/format.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <boost/regex.hpp>
@@ -134,42 +135,89 @@ std::optional<std::size_t> FindSite(const std::vector<PromotionSite>& sites,
 
 namespace {
 
+// What an edit of the stored list decided; a refusal's text waits until the database is free.
+struct EditDecision {
+    SiteEditStatus status = SiteEditStatus::Saved;
+    std::string refusal;
+};
+
 // Reads, edits and writes the stored list inside one write transaction, so an edit made by
-// another process meanwhile is neither lost nor overwritten with a stale list.
+// another process meanwhile is neither lost nor overwritten with a stale list. Nothing is shown
+// before the transaction has ended and the connection is closed: a message box waits for the
+// user, and every worker and every other copy of the program would wait on the lock with it.
 template <typename Edit>
 SiteEditStatus EditSites(const std::string& dbPath, UserNotifier& notifier, Edit edit) {
-    const auto failed = [&notifier] {
-        notifier.showMessage(kSiteSaveFailed);
-        return SiteEditStatus::SaveFailed;
-    };
-    {
+    const EditDecision decision = [&]() -> EditDecision {
+        const EditDecision failed{SiteEditStatus::SaveFailed, {}};
         DbConnection db;
-        if (!db.open(dbPath)) return failed();
+        if (!db.open(dbPath)) return failed;
         WriteTransaction transaction(db);
-        if (!transaction.begun()) return failed();
+        if (!transaction.begun()) return failed;
         auto sites = ReadSitesInEntryOrder(db);
-        if (!sites) return failed();
-        const SiteEditStatus status = edit(*sites);
-        if (status != SiteEditStatus::Saved) return status;
-        if (!WriteSites(db, *sites) || !transaction.commit()) return failed();
+        if (!sites) return failed;
+        EditDecision edited = edit(*sites);
+        if (edited.status != SiteEditStatus::Saved) return edited;
+        if (!WriteSites(db, *sites) || !transaction.commit()) return failed;
+        return edited;
+    }();
+    switch (decision.status) {
+        case SiteEditStatus::Saved:
+            Process().siteColumnCount = ReloadSiteList(dbPath);
+            break;
+        case SiteEditStatus::Refused:
+            notifier.showMessage(decision.refusal);
+            break;
+        case SiteEditStatus::SaveFailed:
+            notifier.showMessage(kSiteSaveFailed);
+            break;
+        case SiteEditStatus::NotFound:
+            break;
     }
-    Process().siteColumnCount = ReloadSiteList(dbPath);
-    return SiteEditStatus::Saved;
+    return decision.status;
+}
+
+// A read of the list for the early duplicate check waits this long at most. A writer holding
+// the write lock does not block it; only a commit in progress does, briefly.
+constexpr int kEarlyReadWaitMs = 250;
+
+// The refusal of `typed` decided before anything is locked: emptiness and shape need only the
+// text, and a duplicate is looked for in a plain read. `edited` names the site being changed,
+// which is no duplicate of its own new address. nullopt when the address passes here or the list
+// cannot be read now; the edit checks again under the lock, where another process may have
+// stored the same address meanwhile.
+std::optional<std::string> EarlyRefusal(const std::string& dbPath, const std::string& typed,
+                                        const std::string* edited) {
+    SiteCheckResult check = CheckNewSite(typed, {});
+    if (!check.accepted) return std::move(check.message);
+    DbConnection db;
+    if (!db.open(dbPath)) return std::nullopt;
+    sqlite3_busy_timeout(db.handle(), kEarlyReadWaitMs);
+    auto sites = ReadSitesInEntryOrder(db);
+    if (!sites) return std::nullopt;
+    if (edited) {
+        const auto index = FindSite(*sites, *edited);
+        if (!index) return std::nullopt;
+        sites->erase(sites->begin() + static_cast<std::ptrdiff_t>(*index));
+    }
+    check = CheckNewSite(typed, *sites);
+    if (!check.accepted) return std::move(check.message);
+    return std::nullopt;
 }
 
 }  // namespace
 
 SiteEditStatus AddSite(const std::string& dbPath, const std::string& typed,
                        UserNotifier& notifier) {
+    if (auto refusal = EarlyRefusal(dbPath, typed, nullptr)) {
+        notifier.showMessage(*refusal);
+        return SiteEditStatus::Refused;
+    }
     const SiteEditStatus status =
-        EditSites(dbPath, notifier, [&](std::vector<PromotionSite>& sites) {
+        EditSites(dbPath, notifier, [&](std::vector<PromotionSite>& sites) -> EditDecision {
             SiteCheckResult check = CheckNewSite(typed, sites);
-            if (!check.accepted) {
-                notifier.showMessage(check.message);
-                return SiteEditStatus::Refused;
-            }
+            if (!check.accepted) return {SiteEditStatus::Refused, std::move(check.message)};
             sites.push_back({std::move(check.url), 1});
-            return SiteEditStatus::Saved;
+            return {};
         });
     // Success is only reported once the site is really stored.
     if (status == SiteEditStatus::Saved) notifier.showMessage(kSiteAdded, "");
@@ -178,39 +226,40 @@ SiteEditStatus AddSite(const std::string& dbPath, const std::string& typed,
 
 SiteEditStatus SetSiteEnabled(const std::string& dbPath, const std::string& urlOrPosition,
                               bool enabled, UserNotifier& notifier) {
-    return EditSites(dbPath, notifier, [&](std::vector<PromotionSite>& sites) {
+    return EditSites(dbPath, notifier, [&](std::vector<PromotionSite>& sites) -> EditDecision {
         const auto index = FindSite(sites, urlOrPosition);
-        if (!index) return SiteEditStatus::NotFound;
+        if (!index) return {SiteEditStatus::NotFound, {}};
         sites[*index].selected = enabled ? 1 : 0;
-        return SiteEditStatus::Saved;
+        return {};
     });
 }
 
 SiteEditStatus ModifySite(const std::string& dbPath, const std::string& urlOrPosition,
                           const std::string& typed, UserNotifier& notifier) {
-    return EditSites(dbPath, notifier, [&](std::vector<PromotionSite>& sites) {
+    if (auto refusal = EarlyRefusal(dbPath, typed, &urlOrPosition)) {
+        notifier.showMessage(*refusal);
+        return SiteEditStatus::Refused;
+    }
+    return EditSites(dbPath, notifier, [&](std::vector<PromotionSite>& sites) -> EditDecision {
         const auto index = FindSite(sites, urlOrPosition);
-        if (!index) return SiteEditStatus::NotFound;
+        if (!index) return {SiteEditStatus::NotFound, {}};
         // The edited site itself is no duplicate of its new address.
         std::vector<PromotionSite> others = sites;
         others.erase(others.begin() + static_cast<std::ptrdiff_t>(*index));
         SiteCheckResult check = CheckNewSite(typed, others);
-        if (!check.accepted) {
-            notifier.showMessage(check.message);
-            return SiteEditStatus::Refused;
-        }
+        if (!check.accepted) return {SiteEditStatus::Refused, std::move(check.message)};
         sites[*index].url = std::move(check.url);
-        return SiteEditStatus::Saved;
+        return {};
     });
 }
 
 SiteEditStatus RemoveSite(const std::string& dbPath, const std::string& urlOrPosition,
                           UserNotifier& notifier) {
-    return EditSites(dbPath, notifier, [&](std::vector<PromotionSite>& sites) {
+    return EditSites(dbPath, notifier, [&](std::vector<PromotionSite>& sites) -> EditDecision {
         const auto index = FindSite(sites, urlOrPosition);
-        if (!index) return SiteEditStatus::NotFound;
+        if (!index) return {SiteEditStatus::NotFound, {}};
         sites.erase(sites.begin() + static_cast<std::ptrdiff_t>(*index));
-        return SiteEditStatus::Saved;
+        return {};
     });
 }
 

@@ -46,7 +46,9 @@ std::optional<std::size_t> FindSite(const std::vector<PromotionSite>& sites,
                                     const std::string& urlOrPosition);
 
 // Edits of the stored list in entry order, each followed by a save and, when saved, by a
-// reload of the process-wide list and the site column count.
+// reload of the process-wide list and the site column count. An address that is empty, malformed
+// or already listed is refused before the database is locked, and the check is repeated under
+// the lock; any text is shown only after the transaction has ended.
 enum class SiteEditStatus {
     Saved,
     Refused,     // the address was refused; the reason went to the notifier

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <random>
+#include <stdexcept>
 
 #include "core/process_state.h"
 #include "core/text.h"
@@ -60,11 +61,17 @@ std::string UserAgentPopUrl(const std::string& uaBase, const std::string& guid) 
 }
 
 std::string UserAgentFromPopAnswer(const std::string& body) {
+    if (body.size() > kUserAgentPopAnswerMaxBytes) return {};
     Json::CharReaderBuilder builder;
     const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value root;
     std::string errors;
-    if (!reader->parse(body.data(), body.data() + body.size(), &root, &errors)) return {};
+    try {
+        if (!reader->parse(body.data(), body.data() + body.size(), &root, &errors)) return {};
+    } catch (const std::exception&) {
+        // The reader throws instead of failing on some input, nesting too deep among them.
+        return {};
+    }
     if (!root.isObject()) return {};
     const Json::Value& value = root["http_user_agent"];
     if (!value.isString()) return {};
@@ -103,7 +110,15 @@ std::string ChooseUserAgent(const std::string& exchanged, const std::string& loc
 
 std::string DiscoverUserAgent(const HostConfig& hosts, const std::string& guid, bool singleAttempt,
                               Sleeper sleep) {
-    return ChooseUserAgent(UserAgentExchange(hosts, guid, singleAttempt, sleep), LocalUserAgent());
+    std::string exchanged;
+    try {
+        exchanged = UserAgentExchange(hosts, guid, singleAttempt, sleep);
+    } catch (const std::exception&) {
+        // Discovery runs before any work; whatever goes wrong in it only costs the exchanged
+        // identity, never the run.
+        exchanged.clear();
+    }
+    return ChooseUserAgent(exchanged, LocalUserAgent());
 }
 
 std::string DiscoverAndStoreUserAgent(const HostConfig& hosts, const std::string& guid,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <string>
 
 #include "core/host_config.h"
@@ -30,6 +31,8 @@ inline constexpr const char* kUserAgentLastResort = kUserAgentIe10;
 inline constexpr const char* kUserAgentBare = "Mozilla/4.0";
 // A pop answer carrying this has the recorded user agent; polling stops at it.
 inline constexpr const char* kUserAgentReadyMarker = "\"error\":\"200\"";
+// A pop answer is a small JSON object; anything larger is refused unread.
+inline constexpr std::size_t kUserAgentPopAnswerMaxBytes = 64 * 1024;
 inline constexpr int kUserAgentPollAttempts = 30;
 inline constexpr std::chrono::milliseconds kUserAgentPollInterval{2000};
 
@@ -41,7 +44,8 @@ std::string UserAgentPushUrl(const std::string& uaBase, const std::string& guid)
 std::string UserAgentPopUrl(const std::string& uaBase, const std::string& guid);
 
 // The user agent of a pop answer: member "http_user_agent" of a JSON object when it is a
-// non-empty string other than "Mozilla/4.0" and fit to travel as a header value; else "".
+// non-empty string other than "Mozilla/4.0" and fit to travel as a header value; else "". An
+// answer over kUserAgentPopAnswerMaxBytes, or one that does not parse, gives "" too.
 std::string UserAgentFromPopAnswer(const std::string& body);
 
 // Polls the pop URL on the ua host: `kUserAgentPollAttempts` attempts, each after a pause of
@@ -57,7 +61,8 @@ std::string LocalUserAgent();
 // the size of the process-wide user-agent text.
 std::string ChooseUserAgent(const std::string& exchanged, const std::string& local);
 
-// The exchange, then local discovery; never returns an empty text.
+// The exchange, then local discovery; never returns an empty text and never throws: a failed
+// exchange only means falling back.
 std::string DiscoverUserAgent(const HostConfig& hosts, const std::string& guid, bool singleAttempt,
                               Sleeper sleep);
 

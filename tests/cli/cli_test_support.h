@@ -7,9 +7,11 @@
 
 #include <chrono>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "temp_folder.h"
@@ -53,6 +55,16 @@ class CliRunner {
         for (auto& extra : globalArgs) full.push_back(extra);
         for (auto& a : args) full.push_back(std::move(a));
 
+        // Built before the fork: the child of a threaded test may only exec.
+        std::vector<std::string> env = ChildEnvironment();
+        std::vector<char*> envp;
+        for (auto& e : env) envp.push_back(e.data());
+        envp.push_back(nullptr);
+
+        std::vector<char*> argv;
+        for (auto& a : full) argv.push_back(a.data());
+        argv.push_back(nullptr);
+
         const pid_t pid = fork();
         if (pid == 0) {
             const int in = open(inPath.c_str(), O_RDONLY);
@@ -61,10 +73,7 @@ class CliRunner {
             dup2(in, 0);
             dup2(out, 1);
             dup2(err, 2);
-            std::vector<char*> argv;
-            for (auto& a : full) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
+            execve(argv[0], argv.data(), envp.data());
             _exit(127);
         }
         if (!interruptAfter.empty()) {
@@ -86,11 +95,27 @@ class CliRunner {
     std::string folder() const { return m_folder.path(); }
 
   private:
+    std::vector<std::string> ChildEnvironment() const {
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e) {
+            const std::string entry = *e;
+            const std::string name = entry.substr(0, entry.find('='));
+            bool replaced = false;
+            for (const auto& change : environment) replaced = replaced || change.first == name;
+            if (!replaced) env.push_back(entry);
+        }
+        for (const auto& [name, value] : environment)
+            if (value) env.push_back(name + "=" + *value);
+        return env;
+    }
+
     TempFolder m_folder;  // first: dataDir lives in it
 
   public:
     std::string dataDir;
     std::vector<std::string> globalArgs;
+    // Set (or, for nullopt, removed) in the program's environment only.
+    std::vector<std::pair<std::string, std::optional<std::string>>> environment;
 };
 
 }  // namespace velquist::testing

@@ -64,6 +64,57 @@ TEST(Paths, NoHomeMeansProgramFolderAndOverrideWins) {
               "/tmp/elsewhere/database/main_360.db");
 }
 
+TEST(Paths, NoHomeNeverMakesAFolderAtTheRoot) {
+    TempFolder config;
+    struct Case {
+        const char* name;
+        const char* home;      // nullptr: unset
+        const char* userDirs;  // the XDG_DOCUMENTS_DIR line of user-dirs.dirs
+        const char* expected;  // nullptr: the program folder
+    };
+    const Case cases[] = {
+        {"unset home, documents under home", nullptr, "XDG_DOCUMENTS_DIR=\"$HOME/Documents\"",
+         nullptr},
+        {"empty home, documents under home", "", "XDG_DOCUMENTS_DIR=\"$HOME/Documents\"", nullptr},
+        {"empty home, home as documents", "", "XDG_DOCUMENTS_DIR=\"$HOME\"", nullptr},
+        {"empty home, no user-dirs line", "", "", nullptr},
+        {"unset home, absolute documents folder", nullptr, "XDG_DOCUMENTS_DIR=\"/srv/docs\"",
+         "/srv/docs/Velquist"},
+    };
+    for (const auto& c : cases) {
+        std::ofstream(config.file("user-dirs.dirs"), std::ios::trunc) << c.userDirs << "\n";
+        EnvGuard env;
+        env.set("HOME", c.home);
+        env.set("XDG_CONFIG_HOME", config.path().c_str());
+        const AppPaths paths = ResolvePaths();
+        EXPECT_EQ(paths.dataFolder, c.expected ? std::string(c.expected) : paths.programFolder)
+            << c.name;
+        EXPECT_EQ(paths.dataFolder.rfind("/Documents", 0), std::string::npos) << c.name;
+    }
+}
+
+TEST(HostConfig, TimeoutIsAWholeNumberOfSecondsInRange) {
+    struct Case {
+        const char* text;
+        std::optional<int> seconds;
+    };
+    const Case cases[] = {
+        {"1", 1},
+        {"120", 120},
+        {"3600", 3600},
+        {"0", std::nullopt},
+        {"3601", std::nullopt},
+        {"-5", std::nullopt},
+        {"+5", std::nullopt},
+        {"5abc", std::nullopt},
+        {"5 ", std::nullopt},
+        {"", std::nullopt},
+        {"99999999999", std::nullopt},
+        {"4294967301", std::nullopt},  // wraps to 5 in 32 bits
+    };
+    for (const auto& c : cases) EXPECT_EQ(ParseHttpTimeout(c.text), c.seconds) << c.text;
+}
+
 TEST(HostConfig, FileThenEnvironmentOverride) {
     TempFolder dir;
     EnvGuard env;
@@ -82,6 +133,10 @@ TEST(HostConfig, FileThenEnvironmentOverride) {
     HostConfig fromEnv = HostConfig::Load(dir.path(), dir.path());
     EXPECT_EQ(fromEnv.searchHost, "127.0.0.1:1234");
     EXPECT_EQ(fromEnv.httpTimeoutSeconds, 5);  // a non-number changes nothing
+    for (const char* unusable : {"7abc", "99999999999", "0"}) {
+        env.set("VELQUIST_HTTP_TIMEOUT", unusable);
+        EXPECT_EQ(HostConfig::Load(dir.path(), dir.path()).httpTimeoutSeconds, 5) << unusable;
+    }
 
     EXPECT_EQ(ServiceBaseUrl("127.0.0.1:9000"), "http://127.0.0.1:9000");
     EXPECT_EQ(ServiceBaseUrl("https://x.test"), "https://x.test");

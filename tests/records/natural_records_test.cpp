@@ -151,12 +151,14 @@ TEST_F(NaturalListLoad, ResultsLandUnderTheirHeadingsAndAKeywordCountsOnce) {
     EXPECT_EQ(never.sites[0].rankText, "");
     EXPECT_EQ(never.sites[1].url, "");
 
-    // A result for a site that has no column falls into the first one.
+    // A result for a site that has no column is not shown; the keyword was still queried.
     const auto& stray = list->rows[2];
-    EXPECT_EQ(stray.sites[0].url, "gone.com");
-    EXPECT_EQ(stray.sites[0].rankText, "无");
-    EXPECT_EQ(stray.sites[0].rankNum, 1000);
-    EXPECT_EQ(stray.sites[1].url, "");
+    EXPECT_EQ(stray.time, "2024-05-01 11:00:00");
+    for (const auto& site : stray.sites) {
+        EXPECT_EQ(site.url, "");
+        EXPECT_EQ(site.rankText, "");
+        EXPECT_EQ(site.rankNum, 0);
+    }
 }
 
 TEST_F(NaturalListLoad, WithoutSiteColumnsRowsCarryNoResults) {

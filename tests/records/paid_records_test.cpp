@@ -170,8 +170,9 @@ TEST_F(PaidTree, UnitFilterListsRowsByIdThenUrlWithTheirResults) {
     EXPECT_EQ(k3.sites[0].rankText, "右1");
     EXPECT_EQ(k3.sites[0].rankNum, 51);
     EXPECT_EQ(k3.sites[1].rankText, "左2");
-    // Both unmatched results of k5 fall into the first column; the url order decides which stays.
-    EXPECT_EQ(list->rows[1].sites[0].url, "x.com");
+    // Results of sites that have no column are not shown.
+    EXPECT_EQ(list->rows[1].sites[0].url, "");
+    EXPECT_EQ(list->rows[1].sites[0].rankText, "");
     EXPECT_EQ(list->rows[1].sites[1].url, "");
 }
 

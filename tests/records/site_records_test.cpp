@@ -1,5 +1,7 @@
 #include "records/site_records.h"
 
+#include "records/natural_records.h"
+#include "records/paid_records.h"
 #include "records_test_support.h"
 
 namespace velquist {
@@ -153,6 +155,42 @@ TEST_F(SiteRecords, AddEnableModifyAndRemoveSaveTheList) {
               (std::vector<std::vector<std::string>>{{"0", "third.net", "0"}}));
     EXPECT_EQ(Process().siteColumnCount.load(), 1);
     EXPECT_EQ(notifier.messages.size(), 3u);  // nothing new after the refusals
+}
+
+// Results stay stored after their site is edited away; shown in the first column they would
+// pass for the rank of a site that was never checked.
+TEST_F(SiteRecords, ResultsOfAnEditedOrRemovedSiteAreNotShown) {
+    RecordingNotifier notifier;
+    ASSERT_TRUE(SaveSites(dbPath(), {{"x.com", 1}, {"y.com", 1}, {"z.com", 1}}));
+    exec("INSERT INTO seokeyword (keyword,keywordId,time) VALUES ('n',1,'2024-05-01 10:00:00')");
+    exec("INSERT INTO plan (plan,planid) VALUES ('p',1)");
+    exec("INSERT INTO unit (unit,unitid,planid) VALUES ('u',1,1)");
+    exec("INSERT INTO keyword (keyword,unit,plan,keywordId,unitid) VALUES ('k','u','p',1,1)");
+    for (const char* table : {"seorank", "semrank"})
+        exec(std::string("INSERT INTO ") + table +
+             " (rank,rankNum,url,keywordId) VALUES ('第2名，第1页',2,'x.com',1),"
+             "('第5名，第1页',5,'y.com',1),('第9名，第1页',9,'z.com',1)");
+    // y.com becomes a.com, which sorts first; z.com goes.
+    ASSERT_EQ(ModifySite(dbPath(), "y.com", "a.com", notifier), SiteEditStatus::Saved);
+    ASSERT_EQ(RemoveSite(dbPath(), "z.com", notifier), SiteEditStatus::Saved);
+    std::vector<std::string> columns;
+    for (const auto& site : Process().promotionSites()) columns.push_back(site.url);
+    ASSERT_EQ(columns, (std::vector<std::string>{"a.com", "x.com"}));
+
+    const auto natural = loadNaturalList(dbPath(), columns);
+    const auto paid = listPaidKeywords(dbPath(), {1}, {}, {}, columns);
+    ASSERT_TRUE(natural && paid);
+    ASSERT_EQ(natural->rows.size(), 1u);
+    ASSERT_EQ(paid->rows.size(), 1u);
+    for (const auto* sites : {&natural->rows[0].sites, &paid->rows[0].sites}) {
+        ASSERT_EQ(sites->size(), 2u);
+        EXPECT_EQ((*sites)[0].url, "");
+        EXPECT_EQ((*sites)[0].rankText, "");
+        EXPECT_EQ((*sites)[0].rankNum, 0);
+        EXPECT_EQ((*sites)[1].url, "x.com");
+        EXPECT_EQ((*sites)[1].rankText, "第2名，第1页");
+        EXPECT_EQ((*sites)[1].rankNum, 2);
+    }
 }
 
 TEST_F(SiteRecords, FailedAddSaveReportsFailureNotSuccess) {

@@ -75,6 +75,22 @@ TEST_F(UnavailableDatabase, WritesFailCleanlyAndSaySo) {
     EXPECT_EQ(Process().firstNewKeywordId.load(), -1);
 }
 
+// The address alone decides these refusals, so they need no database at all.
+TEST_F(UnavailableDatabase, AddressRefusalsNeedNoDatabase) {
+    RecordingNotifier notifier;
+    EXPECT_EQ(AddSite(badPath(), " ", notifier), SiteEditStatus::Refused);
+    EXPECT_EQ(AddSite(badPath(), "oops", notifier), SiteEditStatus::Refused);
+    EXPECT_EQ(ModifySite(badPath(), "1", "", notifier), SiteEditStatus::Refused);
+    EXPECT_EQ(notifier.messages, (std::vector<std::string>{"网址为空，请输入正确的网址！",
+                                                           "您输入的 【 oops 】 不是正确的网址 ！",
+                                                           "网址为空，请输入正确的网址！"}));
+    // A refusal opens nothing, so it creates no database file either.
+    const std::string absent = folder() + "/absent.db";
+    EXPECT_EQ(AddSite(absent, "", notifier), SiteEditStatus::Refused);
+    EXPECT_FALSE(std::filesystem::exists(absent));
+    expectNothingWritten();
+}
+
 TEST_F(UnavailableDatabase, ClearingKeepsTheSiteListButSetsItsCount) {
     clearResults(badPath());
     EXPECT_EQ(Process().siteColumnCount.load(), 0);

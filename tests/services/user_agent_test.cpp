@@ -54,8 +54,18 @@ TEST(UserAgentTest, PopAnswerGivesOnlyAUsableUserAgent) {
         std::string body;
         std::string expected;
     };
+    const std::string answer = R"({"http_user_agent":"UA-X"})";
+    const auto paddedTo = [&answer](std::size_t size) {
+        return answer + std::string(size - answer.size(), ' ');
+    };
     const Case cases[] = {
         {kReady, "UA-X"},
+        {paddedTo(kUserAgentPopAnswerMaxBytes), "UA-X"},
+        // Too big to be a real answer: refused before it is parsed.
+        {paddedTo(kUserAgentPopAnswerMaxBytes + 1), ""},
+        // Nested deeper than the parser allows, which it reports by throwing.
+        {std::string(1000, '['), ""},
+        {R"({"error":"200","http_user_agent":)" + std::string(5000, '['), ""},
         {R"j({"http_user_agent":"Mozilla/5.0 (X11; Linux x86_64)"})j",
          "Mozilla/5.0 (X11; Linux x86_64)"},
         {R"j({"http_user_agent":"Mozilla/4.0 (compatible; MSIE 8.0)"})j",
@@ -70,7 +80,9 @@ TEST(UserAgentTest, PopAnswerGivesOnlyAUsableUserAgent) {
         {R"({"error":"200","http_user_agent":"UA-X")", ""},
         {"", ""},
     };
-    for (const Case& c : cases) EXPECT_EQ(UserAgentFromPopAnswer(c.body), c.expected) << c.body;
+    for (const Case& c : cases)
+        EXPECT_EQ(UserAgentFromPopAnswer(c.body), c.expected)
+            << c.body.substr(0, 60) << " (" << c.body.size() << " bytes)";
 }
 
 TEST(UserAgentTest, ChoiceIsNeverEmptyAndFitsTheSharedText) {
@@ -187,6 +199,11 @@ TEST_F(UserAgentServiceTest, PollingStopsAtTheFirstReadyAnswer) {
          false,
          kUserAgentLocalFallback,
          2},
+        {"ready but nested too deep",
+         {R"({"error":"200","http_user_agent":)" + std::string(1000, '[')},
+         false,
+         kUserAgentLocalFallback,
+         1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -212,6 +229,12 @@ TEST_F(UserAgentServiceTest, DiscoveredUserAgentBecomesTheSharedOne) {
     Process().setUserAgent("");
     EXPECT_EQ(DiscoverAndStoreUserAgent(m_hosts, "GUID", true, recordingSleeper()), "UA-X");
     EXPECT_EQ(Process().userAgent(), "UA-X");
+}
+
+TEST_F(UserAgentServiceTest, FailureInsideTheExchangeFallsBackInsteadOfEscaping) {
+    script({kReady});
+    const Sleeper failing = [](std::chrono::milliseconds) { throw std::bad_alloc(); };
+    EXPECT_EQ(DiscoverUserAgent(m_hosts, "GUID", false, failing), kUserAgentLocalFallback);
 }
 
 using testing::ClosedPort;
