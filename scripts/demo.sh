@@ -9,8 +9,11 @@ rm -rf "$data"
 mkdir -p "$data"
 
 portfile="$data/standin.port"
+# With a display the window follows the command-line demo and may stay open a while.
+lifetime=300
+if [ -n "${DISPLAY:-}" ] && [ -x "$build/app/Morvane" ]; then lifetime=7200; fi
 "$build/tools/velquist-search-standin" --port 0 --world tools/demo_world.json \
-  --lifetime 300 --port-file "$portfile" >"$data/standin.log" 2>&1 &
+  --lifetime "$lifetime" --port-file "$portfile" >"$data/standin.log" 2>&1 &
 standin=$!
 trap 'kill $standin 2>/dev/null || true' EXIT
 for _ in $(seq 1 100); do [ -s "$portfile" ] && break; sleep 0.1; done
@@ -39,3 +42,12 @@ echo "== paid query"
 v query paid --all
 echo "== stored natural results"
 v keywords list
+
+# With a display, the desktop window opens on the same data, its searches going to the
+# stand-in. Morvane looks for its skins in the current folder, as when installed.
+if [ -n "${DISPLAY:-}" ] && [ -x "$build/app/Morvane" ]; then
+  echo "== opening the window (close it to end the demo)"
+  data_abs=$(cd "$data" && pwd)
+  (cd "$build/app" && VELQUIST_SEARCH_HOST="127.0.0.1:$port" VELQUIST_UA_HOST=127.0.0.1:9 \
+    ./Morvane --data-dir "$data_abs")
+fi

@@ -11,6 +11,7 @@ packages=(
   libcpp-httplib-dev zlib1g-dev libbrotli-dev
   libgtest-dev
   procps
+  qt6-base-dev xvfb x11-apps fonts-wqy-microhei
 )
 
 missing=()
