@@ -9,5 +9,9 @@ int RunKeywords(CliContext& context, Arguments args);
 int RunTree(CliContext& context, Arguments args);
 int RunSettings(CliContext& context, Arguments args);
 int RunQuery(CliContext& context, Arguments args);
+int RunImport(CliContext& context, Arguments args);
+int RunExport(CliContext& context, Arguments args);
+int RunLogin(CliContext& context, Arguments args);
+int RunFeedback(CliContext& context, Arguments args);
 
 }  // namespace velquist::cli

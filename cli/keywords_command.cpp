@@ -81,6 +81,8 @@ int ListKeywords(CliContext& context, bool paid, const std::optional<std::string
     Table table;
     if (!paid) {
         table.headings = {"编号", "关键词", "查询时间"};
+        table.jsonKeys = {{"id", true}, {"keyword"}, {"time"}};
+        table.jsonGroupKey = "ranks";
         for (const std::size_t c : columns.enabled) table.headings.push_back(columns.all[c]);
         const auto list = loadNaturalList(db, columns.all);
         if (!list) return context.refuse("数据库打开失败！");
@@ -91,6 +93,8 @@ int ListKeywords(CliContext& context, bool paid, const std::optional<std::string
         }
     } else {
         table.headings = {"编号", "关键词", "推广计划", "推广单元", "查询时间"};
+        table.jsonKeys = {{"id", true}, {"keyword"}, {"plan"}, {"unit"}, {"time"}};
+        table.jsonGroupKey = "ranks";
         for (const std::size_t c : columns.enabled) table.headings.push_back(columns.all[c]);
         std::vector<int> planIds;
         std::vector<int> unitIds;

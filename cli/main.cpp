@@ -22,6 +22,13 @@ Commands:
   tree                                          list the plans and units of the account tree
   settings pages [N]                            show or set how many result pages a natural query reads
   query natural|paid                            run a rank query and show the ranks as they arrive
+  import [--paid] FILE                          add the keywords of a .txt, .csv, .xls or .xlsx file
+  export [--paid] [--all|--finished|--unqueried] FILE
+                                                write the list with its ranks to an .xlsx workbook
+  login [--user NAME] [--password-stdin] [--remember] [--auto]
+                                                log in to the vendor's account service (queries need no login)
+  feedback --contact-type TYPE --contact TEXT --content TEXT
+                                                send a question or suggestion to the vendor
 
 Global options:
   --data-dir DIR        data folder (default: documents folder + /Velquist)
@@ -92,7 +99,8 @@ int Main(int argc, char** argv) {
     using Handler = int (*)(CliContext&, Arguments);
     static const std::map<std::string, Handler> kCommands = {
         {"sites", &RunSites},       {"keywords", &RunKeywords}, {"tree", &RunTree},
-        {"settings", &RunSettings}, {"query", &RunQuery},
+        {"settings", &RunSettings}, {"query", &RunQuery},       {"import", &RunImport},
+        {"export", &RunExport},     {"login", &RunLogin},       {"feedback", &RunFeedback},
     };
     const auto handler = kCommands.find(command);
     if (handler == kCommands.end()) {

@@ -3,6 +3,7 @@
 #include <json/json.h>
 
 #include <algorithm>
+#include <charconv>
 #include <memory>
 #include <ostream>
 
@@ -24,6 +25,34 @@ std::string TsvCell(const std::string& text) {
     std::replace_if(
         cell.begin(), cell.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
     return cell;
+}
+
+Json::Value JsonRow(const Table& table, const std::vector<std::string>& row) {
+    Json::Value object(Json::objectValue);
+    auto cell = [&](std::size_t c) { return c < row.size() ? row[c] : std::string(); };
+    if (table.jsonKeys.empty()) {
+        for (std::size_t c = 0; c < table.headings.size(); ++c) object[table.headings[c]] = cell(c);
+        return object;
+    }
+    for (std::size_t c = 0; c < table.jsonKeys.size(); ++c) {
+        const JsonKey& key = table.jsonKeys[c];
+        const std::string text = cell(c);
+        Json::Int64 number = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+        if (key.number && text.empty())
+            object[key.name] = Json::Value(Json::nullValue);
+        else if (key.number && error == std::errc() && end == text.data() + text.size())
+            object[key.name] = number;
+        else
+            object[key.name] = text;
+    }
+    if (!table.jsonGroupKey.empty()) {
+        Json::Value group(Json::objectValue);
+        for (std::size_t c = table.jsonKeys.size(); c < table.headings.size(); ++c)
+            group[table.headings[c]] = cell(c);
+        object[table.jsonGroupKey] = group;
+    }
+    return object;
 }
 
 }  // namespace
@@ -55,12 +84,7 @@ std::size_t DisplayWidth(const std::string& utf8) {
 void PrintTable(std::ostream& out, const Table& table, OutputFormat format) {
     if (format == OutputFormat::Json) {
         Json::Value array(Json::arrayValue);
-        for (const auto& row : table.rows) {
-            Json::Value object(Json::objectValue);
-            for (std::size_t c = 0; c < table.headings.size(); ++c)
-                object[table.headings[c]] = c < row.size() ? row[c] : std::string();
-            array.append(object);
-        }
+        for (const auto& row : table.rows) array.append(JsonRow(table, row));
         Json::StreamWriterBuilder builder;
         builder["indentation"] = "  ";
         builder["emitUTF8"] = true;

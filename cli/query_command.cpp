@@ -347,11 +347,16 @@ int RunQuery(CliContext& context, Arguments args) {
 
     Table table;
     table.headings = {"关键词"};
+    table.jsonKeys = {{"keyword"}};
     if (kind == QueryKind::Paid) {
         table.headings.push_back("推广计划");
         table.headings.push_back("推广单元");
+        table.jsonKeys.push_back({"plan"});
+        table.jsonKeys.push_back({"unit"});
     }
     table.headings.push_back("查询时间");
+    table.jsonKeys.push_back({"time"});
+    table.jsonGroupKey = "ranks";
     for (const auto& column : enabledColumns) table.headings.push_back(column);
     for (const STRUCT_WORD& chosen : order) {
         std::vector<std::string> row = {chosen.keyword};

@@ -69,7 +69,7 @@ int RunSites(CliContext& context, Arguments args) {
 
     const auto sites = LoadSitesForSettings(db);
     if (!sites) return context.refuse("数据库打开失败！");
-    Table table{{"序号", "推广网址", "网址状态"}, {}};
+    Table table{{"序号", "推广网址", "网址状态"}, {}, {{"number", true}, {"url"}, {"status"}}};
     int number = 0;
     for (const auto& site : *sites)
         table.rows.push_back(

@@ -53,7 +53,9 @@ int RunTree(CliContext& context, Arguments args) {
         return context.refuse("velquist: no unit " + rest[1] + " in plan " + *plan);
     }
 
-    Table table{{"推广计划", "计划编号", "推广单元", "单元编号"}, {}};
+    Table table{{"推广计划", "计划编号", "推广单元", "单元编号"},
+                {},
+                {{"plan"}, {"planId", true}, {"unit"}, {"unitId", true}}};
     for (const auto& p : *tree) {
         if (p.units.empty()) table.rows.push_back({p.plan, std::to_string(p.planId), "", ""});
         for (const auto& u : p.units)

@@ -15,16 +15,23 @@ if [ -n "${DISPLAY:-}" ] && [ -x "$build/app/Morvane" ]; then lifetime=7200; fi
 "$build/tools/velquist-search-standin" --port 0 --world tools/demo_world.json \
   --lifetime "$lifetime" --port-file "$portfile" >"$data/standin.log" 2>&1 &
 standin=$!
-trap 'kill $standin 2>/dev/null || true' EXIT
+VELQUIST_SERVICE_PID=
+trap 'kill $standin $VELQUIST_SERVICE_PID 2>/dev/null || true' EXIT
 for _ in $(seq 1 100); do [ -s "$portfile" ] && break; sleep 0.1; done
 port=$(cat "$portfile")
 
-# No vendor service runs in the demo: the user-agent exchange is refused at once on a closed
-# loopback port and the built-in browser identity is used.
+# The vendor service on loopback, with the demo account: logins, feedback, usage reports and
+# the user-agent exchange work offline. It writes velquist.ini into the data folder.
+source scripts/service.sh
+start_vendor_service "$build/service-data" "$data" "$lifetime"
+
 v() { "$build/cli/velquist" --data-dir "$data" --search-host "127.0.0.1:$port" \
-        --ua-host 127.0.0.1:9 --http-timeout 20 "$@"; }
+        --http-timeout 20 "$@"; }
 
 echo "== search stand-in on 127.0.0.1:$port; data folder $data"
+echo "== login with the demo account (command-line queries need none)"
+printf '%s\n' "$VELQUIST_DEMO_PASSWORD" |
+  v login --user "$VELQUIST_DEMO_USER" --password-stdin --remember --auto
 echo "== sites"
 v sites add www.velquist-demo.com
 v sites add shop.example-flowers.cn
@@ -48,6 +55,5 @@ v keywords list
 if [ -n "${DISPLAY:-}" ] && [ -x "$build/app/Morvane" ]; then
   echo "== opening the window (close it to end the demo)"
   data_abs=$(cd "$data" && pwd)
-  (cd "$build/app" && VELQUIST_SEARCH_HOST="127.0.0.1:$port" VELQUIST_UA_HOST=127.0.0.1:9 \
-    ./Morvane --data-dir "$data_abs")
+  (cd "$build/app" && VELQUIST_SEARCH_HOST="127.0.0.1:$port" ./Morvane --data-dir "$data_abs")
 fi

@@ -12,6 +12,7 @@ packages=(
   libgtest-dev
   procps
   qt6-base-dev xvfb x11-apps fonts-wqy-microhei
+  liborcus-dev libzip-dev libfreexl-dev libxlsxwriter-dev python3-openpyxl python3-xlwt
 )
 
 missing=()

@@ -106,6 +106,32 @@ std::string Md5HexUpper(std::string_view bytes) {
     return hex;
 }
 
+std::optional<std::string> UrlDecodeForm(std::string_view text) {
+    const auto digit = [](char ch) -> int {
+        if (ch >= '0' && ch <= '9') return ch - '0';
+        if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
+        if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
+        return -1;
+    };
+    std::string decoded;
+    decoded.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '+') {
+            decoded.push_back(' ');
+        } else if (text[i] == '%') {
+            if (i + 2 >= text.size()) return std::nullopt;
+            const int high = digit(text[i + 1]);
+            const int low = digit(text[i + 2]);
+            if (high < 0 || low < 0) return std::nullopt;
+            decoded.push_back(static_cast<char>(high * 16 + low));
+            i += 2;
+        } else {
+            decoded.push_back(text[i]);
+        }
+    }
+    return decoded;
+}
+
 std::string WriteJson(const Json::Value& value) {
     // The stream writer with no indentation is the compact form that also leaves UTF-8 bytes
     // as they are; the older fast writer turns them into \u escapes.

@@ -31,6 +31,11 @@ std::optional<std::string> DecipherFromHex(std::string_view key, std::string_vie
 // MD5 digest as 32 uppercase hex digits; "" only if the crypto library cannot provide MD5.
 std::string Md5HexUpper(std::string_view bytes);
 
+// The reverse of form encoding, for what the services receive: "+" is a space and "%XX" (hex
+// digits of either case) one byte; every other byte stands for itself. nullopt when a "%" is
+// not followed by two hex digits.
+std::optional<std::string> UrlDecodeForm(std::string_view text);
+
 // Compact JSON: no white space, object members in ascending byte order of their keys, the JSON
 // escapes for quote, backslash and control characters, every other byte unchanged, followed by
 // exactly one "\n" (the newline is part of what gets enciphered).

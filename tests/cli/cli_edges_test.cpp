@@ -103,7 +103,7 @@ TEST(CliEdges, TextThatIsNotUtf8RefusesTheWholeBatch) {
     EXPECT_EQ(JsonRows(cli.run({"--format", "json", "tree"})).size(), 0u);
     const Json::Value sites = JsonRows(cli.run({"--format", "json", "sites", "list"}));
     ASSERT_EQ(sites.size(), 1u);
-    EXPECT_EQ(sites[0]["推广网址"].asString(), "www.abc.com");
+    EXPECT_EQ(sites[0]["url"].asString(), "www.abc.com");
 }
 
 constexpr const char* kWorld = R"({

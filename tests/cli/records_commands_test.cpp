@@ -62,10 +62,10 @@ TEST(CliKeywords, NaturalAddFromStdinListAndDelete) {
     Json::Value rows;
     ASSERT_TRUE(Json::Reader().parse(r.out, rows)) << r.out;
     ASSERT_EQ(rows.size(), 4u);
-    EXPECT_EQ(rows[0]["关键词"].asString(), "鲜花");
-    EXPECT_EQ(rows[1]["关键词"].asString(), tricky);
-    EXPECT_EQ(rows[2]["关键词"].asString(), longKeyword);
-    EXPECT_EQ(rows[3]["编号"].asString(), "5");  // the repeated keyword used up id 4
+    EXPECT_EQ(rows[0]["keyword"].asString(), "鲜花");
+    EXPECT_EQ(rows[1]["keyword"].asString(), tricky);
+    EXPECT_EQ(rows[2]["keyword"].asString(), longKeyword);
+    EXPECT_EQ(rows[3]["id"].asInt(), 5);  // the repeated keyword used up id 4
 
     r = cli.run({"keywords", "delete", "鲜花", tricky});
     EXPECT_EQ(r.exitCode, 0) << r.err;
