@@ -199,8 +199,14 @@ TEST_F(CliImportExport, FiftyMegabyteTextImportsInBoundedMemoryAndLargerIsRefuse
     const long peakKb = PeakKb(cli, {"import", path("fifty.txt")}, exitCode);
     EXPECT_EQ(exitCode, 0);
     // The file, its keywords and SQLite's cache; far from what the keywords' count would suggest
-    // if every line were kept as a separate allocation of the whole file.
-    EXPECT_LT(peakKb, 400 * 1024) << lines << " lines";
+    // if every line were kept as a separate allocation of the whole file. AddressSanitizer's
+    // redzones and its quarantine of freed blocks add about as much again.
+#if defined(__SANITIZE_ADDRESS__)
+    constexpr long kAllowanceKb = 800 * 1024;
+#else
+    constexpr long kAllowanceKb = 400 * 1024;
+#endif
+    EXPECT_LT(peakKb, kAllowanceKb) << lines << " lines";
     const CliResult r = cli.run({"--format", "tsv", "keywords", "list"});
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), lines + 1);
 

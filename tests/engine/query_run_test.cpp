@@ -104,6 +104,13 @@ class QueryRunTest : public ::testing::Test {
         page.httpTimeoutSeconds = 20;
     }
 
+    // The last worker sets the finished flag after its "run ended" has returned, so a test that
+    // waited only for that event could free the flag under it.
+    void TearDown() override {
+        for (int i = 0; i < 3000 && !finished.load(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+
     TempDatabase db;
     std::atomic<int> pages{1};
     std::atomic<bool> running{false};
