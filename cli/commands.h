@@ -13,5 +13,6 @@ int RunImport(CliContext& context, Arguments args);
 int RunExport(CliContext& context, Arguments args);
 int RunLogin(CliContext& context, Arguments args);
 int RunFeedback(CliContext& context, Arguments args);
+int RunHistory(CliContext& context, Arguments args);
 
 }  // namespace velquist::cli

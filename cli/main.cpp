@@ -101,6 +101,7 @@ int Main(int argc, char** argv) {
         {"sites", &RunSites},       {"keywords", &RunKeywords}, {"tree", &RunTree},
         {"settings", &RunSettings}, {"query", &RunQuery},       {"import", &RunImport},
         {"export", &RunExport},     {"login", &RunLogin},       {"feedback", &RunFeedback},
+        {"history", &RunHistory},
     };
     const auto handler = kCommands.find(command);
     if (handler == kCommands.end()) {

@@ -158,6 +158,38 @@ bool SyncSchema(const std::string& databasePath, const std::string& script, int 
     return true;
 }
 
+bool EnsureRankHistoryTables(const std::string& databasePath) {
+    // Keywords are kept by name, so a keyword deleted and added again continues its history and
+    // a reused keywordId never inherits another keyword's. Rows are keyed keyword, time, site:
+    // one keyword's checks lie together in time order, and a run's append touches one page.
+    static const char* const kTables[] = {
+        "CREATE TABLE IF NOT EXISTS historykeyword (id INTEGER PRIMARY KEY, kind INTEGER NOT NULL, "
+        "keyword TEXT NOT NULL, plan TEXT NOT NULL, unit TEXT NOT NULL, "
+        "UNIQUE (kind, keyword, plan, unit))",
+        "CREATE TABLE IF NOT EXISTS historysite (id INTEGER PRIMARY KEY, url TEXT NOT NULL UNIQUE)",
+        "CREATE TABLE IF NOT EXISTS historyrank (id INTEGER PRIMARY KEY, rank TEXT NOT NULL "
+        "UNIQUE)",
+        "CREATE TABLE IF NOT EXISTS rankhistory (historyKeywordId INTEGER NOT NULL, "
+        "time INTEGER NOT NULL, siteId INTEGER NOT NULL, rankId INTEGER NOT NULL, "
+        "rankNum INTEGER NOT NULL, state INTEGER NOT NULL, "
+        "PRIMARY KEY (historyKeywordId, time, siteId)) WITHOUT ROWID",
+    };
+    DbConnection db;
+    if (!db.open(databasePath)) return false;
+    // Only a database that lacks them takes the write lock, so a start never waits on a run.
+    if (ReadSingleInt(db,
+                      "SELECT COUNT(*) FROM sqlite_master WHERE type='table' AND name IN "
+                      "('historykeyword','historysite','historyrank','rankhistory')") == 4)
+        return true;
+    WriteTransaction transaction(db);
+    if (!transaction.begun()) return false;
+    for (const char* sql : kTables) {
+        DbStatement statement(db, sql);
+        if (!StepSucceeded(statement.step())) return false;
+    }
+    return transaction.commit();
+}
+
 bool PrepareDatabase(const std::string& dataFolder, const std::string& databaseFolder,
                      const std::string& databasePath, UserNotifier& notifier) {
     EnsureFolder(dataFolder);
@@ -177,8 +209,13 @@ bool PrepareDatabase(const std::string& dataFolder, const std::string& databaseF
                           "name='seokeyword'");
         usable = probe.step() == kSqliteRow && probe.columnInt(0) == 1;
     }
-    if (!usable) notifier.showMessage(kDatabaseOpenFailed, "");
-    return usable;
+    if (!usable) {
+        notifier.showMessage(kDatabaseOpenFailed, "");
+        return false;
+    }
+    // A database that cannot take the history tables still serves reads; its stores fail then.
+    EnsureRankHistoryTables(databasePath);
+    return true;
 }
 
 }  // namespace velquist

@@ -24,6 +24,11 @@ bool SyncSchema(const std::string& databasePath, const std::string& script, int 
 bool PrepareDatabase(const std::string& dataFolder, const std::string& databaseFolder,
                      const std::string& databasePath, UserNotifier& notifier);
 
+// Creates the rank history tables (records/rank_history.h) when they are missing. They live
+// beside the product's tables, outside its script, so the sync never sees them; PrepareDatabase
+// runs this after the sync. False when they could not be created (e.g. a read-only folder).
+bool EnsureRankHistoryTables(const std::string& databasePath);
+
 inline constexpr const char* kDatabaseOpenFailed = "数据库打开失败！";
 
 }  // namespace velquist

@@ -1,6 +1,7 @@
 #include "engine/query_run.h"
 
 #include <algorithm>
+#include <ctime>
 #include <iostream>
 #include <system_error>
 #include <thread>
@@ -10,6 +11,7 @@
 #include "engine/http_client.h"
 #include "engine/natural_scan.h"
 #include "engine/paid_scan.h"
+#include "records/rank_history.h"
 
 namespace velquist {
 
@@ -117,9 +119,34 @@ void RunWorker(QueryPage* page) {
     ReleaseWorker(*page);
 }
 
+RankState HistoryState(const STRUCT_SITE& site) {
+    if (!site.rankText.empty()) return RankState::Ranked;
+    return site.failed ? RankState::Failed : RankState::NotFound;
+}
+
+// The check as the history keeps it: by the keyword's name, every site's shown text.
+bool AppendHistory(DbConnection& db, const STRUCT_WORD& item, bool natural, std::int64_t time) {
+    HistoryKey key;
+    key.kind = natural ? RankKind::Natural : RankKind::Paid;
+    key.keyword = item.keyword;
+    if (!natural) {
+        key.plan = item.plan;
+        key.unit = item.unit;
+    }
+    std::vector<std::string> texts;
+    texts.reserve(item.sites.size());
+    for (const auto& site : item.sites) texts.push_back(site.resultText());
+    std::vector<HistoryResult> results;
+    results.reserve(item.sites.size());
+    for (std::size_t i = 0; i < item.sites.size(); ++i)
+        results.push_back(
+            {item.sites[i].url, texts[i], item.sites[i].rankNum, HistoryState(item.sites[i])});
+    return RankHistoryAppender(db).append(key, time, results);
+}
+
 bool StoreResults(DbConnection& db, const STRUCT_WORD& item, bool natural) {
-    // The time, the old rows' removal and the new rows change together or not at all; without
-    // the transaction nothing is written.
+    // The time, the old rows' removal, the new rows and the history change together or not at
+    // all; without the transaction nothing is written.
     WriteTransaction tx(db);
     if (!tx.begun()) {
         std::cerr << ">>>>>添加失败<<<<<\n";
@@ -140,11 +167,13 @@ bool StoreResults(DbConnection& db, const STRUCT_WORD& item, bool natural) {
         }
     }
     bool failed = false;
+    // One clock reading for the live time and the history, so both name the same second.
+    const std::int64_t now = std::time(nullptr);
     {
         DbStatement update(db, natural ? "UPDATE seokeyword SET time=? WHERE keyword=?"
                                        : "UPDATE keyword SET time=? WHERE keyword=? AND unit=? "
                                          "AND plan=?");
-        update.bindText(1, LocalTimeText());
+        update.bindText(1, FormatLocalTime(now));
         update.bindText(2, item.keyword);
         if (!natural) {
             update.bindText(3, item.unit);
@@ -170,6 +199,7 @@ bool StoreResults(DbConnection& db, const STRUCT_WORD& item, bool natural) {
         if (!StepSucceeded(insert.step())) failed = true;
         insert.reset();
     }
+    if (!failed && !AppendHistory(db, item, natural, now)) failed = true;
     if (failed) {
         tx.rollback();
         std::cerr << ">>>>>添加失败<<<<<\n";
