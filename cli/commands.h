@@ -14,5 +14,6 @@ int RunExport(CliContext& context, Arguments args);
 int RunLogin(CliContext& context, Arguments args);
 int RunFeedback(CliContext& context, Arguments args);
 int RunHistory(CliContext& context, Arguments args);
+int RunUpdate(CliContext& context, Arguments args);
 
 }  // namespace velquist::cli

@@ -29,6 +29,7 @@ Commands:
                                                 log in to the vendor's account service (queries need no login)
   feedback --contact-type TYPE --contact TEXT --content TEXT
                                                 send a question or suggestion to the vendor
+  update [--check-only]                         download a newer version for the updater Tallowin
 
 Global options:
   --data-dir DIR        data folder (default: documents folder + /Velquist)
@@ -102,6 +103,7 @@ int Main(int argc, char** argv) {
         {"settings", &RunSettings}, {"query", &RunQuery},       {"import", &RunImport},
         {"export", &RunExport},     {"login", &RunLogin},       {"feedback", &RunFeedback},
         {"history", &RunHistory},
+        {"update", &RunUpdate},
     };
     const auto handler = kCommands.find(command);
     if (handler == kCommands.end()) {

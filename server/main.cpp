@@ -1,5 +1,5 @@
 // velquist-service: the vendor's web services (accounts, feedback, usage reports, user-agent
-// exchange) and the operator's commands over their data.
+// exchange, update check and downloads) and the operator's commands over their data.
 
 #include <signal.h>
 
@@ -19,6 +19,7 @@
 
 #include "server/service_store.h"
 #include "server/table_output.h"
+#include "server/update_releases.h"
 #include "server/vendor_service.h"
 
 namespace velquist::service {
@@ -36,11 +37,14 @@ constexpr const char* kUsage =
        velquist-service --data DIR account list [--format text|tsv]
        velquist-service --data DIR feedback list [--format text|tsv]
        velquist-service --data DIR usage list [--format text|tsv]
+       velquist-service --data DIR publish VERSION PACKAGE.zip [--appname NAME]
 
-serve answers the login, registration, feedback, usage-report and user-agent requests of
-Velquist on ADDRESS (default 127.0.0.1) and PORT (0 picks a free one, written to FILE), until
-SIGINT or SIGTERM, or for SECONDS when given. DIR holds service.db and service.key; keep the key:
-without it no stored password can be checked.
+serve answers the login, registration, feedback, usage-report, user-agent, update-check and
+download requests of Velquist on ADDRESS (default 127.0.0.1) and PORT (0 picks a free one,
+written to FILE), until SIGINT or SIGTERM, or for SECONDS when given. DIR holds service.db and
+service.key; keep the key: without it no stored password can be checked.
+publish copies PACKAGE.zip into DIR/packages and offers it, from then on, to every program older
+than VERSION (such as 1.0.2.3); a running service serves it at once.
 Passwords are 6 to 64 characters; names 1 to 64.
 Exit codes: 0 done, 1 failed (the reason is on stderr), 2 usage error.
 )";
@@ -73,7 +77,8 @@ struct Arguments {
 // Options may stand anywhere; every one of them takes a value.
 std::optional<Arguments> ParseArguments(int argc, char** argv, std::string& problem) {
     static const char* const kOptions[] = {"--data",     "--listen", "--port",     "--port-file",
-                                           "--lifetime", "--format", "--truename", "--company"};
+                                           "--lifetime", "--format", "--truename", "--company",
+                                           "--appname"};
     Arguments args;
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
@@ -245,6 +250,25 @@ int Account(ServiceStore& store, const Arguments& args, TableFormat format) {
     return kExitOk;
 }
 
+int Publish(const std::string& data, const Arguments& args) {
+    if (args.words.size() != 3) {
+        std::cerr << kUsage;
+        return kExitUsage;
+    }
+    std::string problem;
+    auto releases = ReleaseStore::Open(data, problem);
+    Release release;
+    const std::string appName = args.options.count("--appname") ? Option(args, "--appname")
+                                                                 : kDefaultReleaseAppName;
+    if (!releases || !releases->publish(args.words[1], args.words[2], appName, release, problem)) {
+        std::cerr << "velquist-service: " << problem << "\n";
+        return kExitFailed;
+    }
+    std::cout << "published " << release.appName << " " << release.version << " ("
+              << release.size << " bytes) at /download/" << release.file << "\n";
+    return kExitOk;
+}
+
 int Main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::string_view(argv[i]) == "--help" || std::string_view(argv[i]) == "-h") {
@@ -271,6 +295,7 @@ int Main(int argc, char** argv) {
         }
         return Serve(*args);
     }
+    if (command == "publish") return Publish(data, *args);
     TableFormat format = TableFormat::Text;
     if (const std::string name = Option(*args, "--format"); !name.empty()) {
         if (name == "tsv") {

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -18,6 +19,7 @@
 #include "core/text.h"
 #include "server/account_pages.h"
 #include "server/service_store.h"
+#include "server/update_releases.h"
 #include "services/envelope.h"
 
 namespace velquist::service {
@@ -32,6 +34,8 @@ constexpr const char* kAppId = "13";
 constexpr const char* kText = "text/plain; charset=utf-8";
 constexpr const char* kHtml = "text/html; charset=utf-8";
 constexpr const char* kJson = "application/json; charset=utf-8";
+constexpr const char* kZip = "application/zip";
+constexpr std::size_t kPackagePieceBytes = 256 * 1024;
 
 // A recorded user agent is handed out as a request header; one this long is no browser's.
 constexpr std::size_t kUserAgentMaxBytes = 1024;
@@ -103,6 +107,14 @@ bool IsGuid(const std::string& text) {
     });
 }
 
+// A Host header fit to build a download address from: a name or address and a port.
+bool IsHostText(const std::string& text) {
+    return !text.empty() && text.size() <= 255 && std::all_of(text.begin(), text.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+               c == '.' || c == '-' || c == ':' || c == '[' || c == ']';
+    });
+}
+
 bool FitsInHeader(const std::string& text) {
     return text.size() <= kUserAgentMaxBytes && std::none_of(text.begin(), text.end(), [](char c) {
                const auto byte = static_cast<unsigned char>(c);
@@ -115,6 +127,7 @@ bool FitsInHeader(const std::string& text) {
 struct VendorService::Impl {
     ServiceOptions options;
     std::optional<ServiceStore> store;
+    std::optional<ReleaseStore> releases;
     std::unique_ptr<LoginThrottle> throttle;
     std::unique_ptr<httplib::Server> server;
     std::thread listener;
@@ -354,6 +367,41 @@ struct VendorService::Impl {
         response.set_content(WriteJson(answer), kJson);
     }
 
+    // Download addresses name the host the caller reached the service by.
+    std::string DownloadBase(const httplib::Request& request) const {
+        const std::string host = request.get_header_value("Host");
+        return "http://" +
+               (IsHostText(host) ? host : options.listenAddress + ":" + std::to_string(port));
+    }
+
+    void HandleUpdateCheck(const httplib::Request& request, httplib::Response& response) {
+        const FormFields query = ParseFormFields(QueryOf(request.target));
+        Answer(response, UpdateCheckAnswer(releases->latest(), FieldOf(query, "appid"),
+                                           FieldOf(query, "appversion"), DownloadBase(request)));
+    }
+
+    void HandleDownload(const httplib::Request& request, httplib::Response& response) {
+        const auto release = releases->findByFile(request.matches[1]);
+        // The open stream keeps its file even when the version is published again meanwhile.
+        auto package = release ? std::make_shared<std::ifstream>(releases->packagePath(*release),
+                                                                 std::ios::binary | std::ios::ate)
+                               : nullptr;
+        if (!package || !package->is_open()) {
+            response.status = 404;
+            return Answer(response, "404");
+        }
+        const auto size = static_cast<std::size_t>(package->tellg());
+        response.set_content_provider(
+            size, kZip,
+            [package](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                std::vector<char> piece(std::min(length, kPackagePieceBytes));
+                package->seekg(static_cast<std::streamoff>(offset));
+                package->read(piece.data(), static_cast<std::streamsize>(piece.size()));
+                const auto got = package->gcount();
+                return got > 0 && sink.write(piece.data(), static_cast<std::size_t>(got));
+            });
+    }
+
     void HandleIndexGet(const httplib::Request& request, httplib::Response& response) {
         const FormFields query = ParseFormFields(QueryOf(request.target));
         const std::string act = FieldOf(query, "act");
@@ -424,6 +472,12 @@ struct VendorService::Impl {
         server->Get(R"(/ua/?)", [this](const Request& request, Response& response) {
             HandleUserAgent(request, response);
         });
+        server->Get(R"(/control/dl\.php)", [this](const Request& request, Response& response) {
+            HandleUpdateCheck(request, response);
+        });
+        server->Get(R"(/download/([^/]+))", [this](const Request& request, Response& response) {
+            HandleDownload(request, response);
+        });
         // Every refusal the library makes itself (too large, unknown path) reads as one of ours.
         const httplib::Server::HandlerWithResponse onError = [this](const Request& request,
                                                                     Response& response) {
@@ -466,6 +520,8 @@ bool VendorService::start(const ServiceOptions& options) {
     impl.options = options;
     impl.store = ServiceStore::Open(options.dataFolder, impl.error);
     if (!impl.store) return false;
+    impl.releases = ReleaseStore::Open(options.dataFolder, impl.error);
+    if (!impl.releases) return false;
     impl.throttle = std::make_unique<LoginThrottle>(options.throttle);
 
     auto server = std::make_unique<httplib::Server>();

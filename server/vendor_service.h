@@ -23,7 +23,8 @@ struct ServiceOptions {
 
 // The vendor's web services in one HTTP server over its own SQLite file: the account service
 // (login, registration and lost-password pages, user-agent exchange), the statistics service
-// (feedback) and the report service (usage reports), each on its path. Starts serving before
+// (feedback), the report service (usage reports) and the download service (update check and
+// packages), each on its path. Starts serving before
 // start() returns; stop() and the destructor wait for its threads.
 class VendorService {
   public:
