@@ -2,24 +2,38 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProcess>
 #include <QScreen>
 #include <QTimer>
 #include <cstdio>
+#include <functional>
 
 #include "core/database.h"
 #include "core/host_config.h"
 #include "core/schema.h"
 #include "engine/http_client.h"
+#include "services/update_check.h"
+#include "services/update_package.h"
 #include "ui/dialog_about.h"
 #include "ui/dialog_add_keywords.h"
+#include "ui/dialog_feedback.h"
+#include "ui/dialog_login.h"
 #include "ui/dialog_message.h"
 #include "ui/dialog_modify.h"
+#include "ui/dialog_sem.h"
+#include "ui/dialog_seo.h"
+#include "ui/dialog_update_download.h"
 #include "ui/message_box.h"
 #include "ui/qt_text.h"
+#include "ui/report_control.h"
+#include "ui/service_hooks.h"
 #include "ui/skin.h"
 #include "ui/user_agent_dialog.h"
+#include "ui/ybutton.h"
 
 namespace velquist::app {
 
@@ -73,6 +87,36 @@ PreparedStart PrepareStart(const StartupOptions& options, UserNotifier& notifier
     return start;
 }
 
+namespace {
+
+void StartUpdater(const AppPaths& paths) {
+    // Not waited for; it waits for this program to end before it installs anything. It is told
+    // the data folder, which may not be the default one.
+    QProcess::startDetached(ui::Q(paths.programFolder + "/" + kUpdaterProgramName),
+                            {QStringLiteral("--data-dir"),
+                             QDir(ui::Q(paths.dataFolder)).absolutePath()},
+                            ui::Q(paths.programFolder));
+}
+
+// Start-up's part of an update: the updater's own leftover goes, a newer version is fetched
+// (unless a package already waits), and the updater is started for "del.txt" and for
+// "update.txt". True when the window is not to open, because the updater is about to install.
+bool HandOverToUpdater(const ui::MainWindowSettings& settings) {
+    RemoveUpdaterLeftover(settings.paths.programFolder);
+    if (PlanUpdaterHandOff(settings.paths.dataFolder).openWindow) {
+        const UpdateCheckResult check = CheckForUpdate(settings.hosts, kVersionText);
+        if (check.outcome == UpdateCheckResult::Outcome::Available) {
+            ui::CDialogUpdateDownload download(check.offer, settings.paths);
+            download.exec();
+        }
+    }
+    const UpdaterHandOff plan = PlanUpdaterHandOff(settings.paths.dataFolder);
+    for (int i = 0; i < plan.updaterStarts; ++i) StartUpdater(settings.paths);
+    return !plan.openWindow;
+}
+
+}  // namespace
+
 int RunVelquist(const StartupOptions& options, ui::MainWindowHooks hooks) {
     CHttpClient::GlobalInit();
     CHttpClient::InstallTlsLocks();
@@ -90,8 +134,13 @@ int RunVelquist(const StartupOptions& options, ui::MainWindowHooks hooks) {
             hooks.startUserAgentDiscovery = [](const std::string&,
                                                std::shared_ptr<ui::WindowMailbox>) {};
             hooks.login = {};
+            hooks.feedback = ui::FeedbackHook(settings);
             exitCode = SaveScreenshots(settings, hooks, *options.screenshotFolder);
+        } else if (HandOverToUpdater(settings)) {
+            exitCode = 0;
         } else {
+            // Kept until the window has gone: it holds the logged-in account's lock.
+            const auto services = ui::PlugServiceHooks(hooks, settings);
             ui::CVelquistDlg window(settings, std::move(hooks));
             exitCode = window.run();
         }
@@ -127,6 +176,49 @@ bool SaveDialog(QWidget& dialog, const QString& folder, const QString& name) {
     return saved;
 }
 
+// Waits, with the window's events going on, until `done` or the time is up.
+bool WaitUntil(const std::function<bool()>& done, int milliseconds) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < milliseconds) {
+        QEventLoop pause;
+        QTimer::singleShot(20, &pause, &QEventLoop::quit);
+        pause.exec();
+    }
+    return done();
+}
+
+// Both ranking pages in the middle of a run: the first ranks in, the other keywords still
+// querying; each run is stopped and ended before the next picture. Only against a search
+// stand-in on this machine: the real engine is never queried for pictures.
+bool SaveRunningPages(ui::CVelquistDlg& window, const QString& folder, const QString& suffix) {
+    const std::string& host = window.settings().hosts.searchHost;
+    if (host.rfind("127.0.0.1", 0) != 0 && host.rfind("localhost", 0) != 0) return true;
+    SilentNotifier quiet;  // the run-end messages would wait for a click
+    ui::SetNotifier(&quiet);
+    auto* paid = qobject_cast<ui::CDialogSem*>(window.page(ui::PageTab::Paid));
+    auto* natural = qobject_cast<ui::CDialogSeo*>(window.page(ui::PageTab::Natural));
+    const std::pair<ui::PageTab, ui::CRankingListPage*> pages[] = {
+        {ui::PageTab::Natural, natural}, {ui::PageTab::Paid, paid ? paid->keywordPane() : nullptr}};
+    bool saved = true;
+    for (const auto& [tab, page] : pages) {
+        if (!page) continue;
+        window.selectPage(tab);
+        page->list()->tickAll();
+        page->tool(ui::CRankingListPage::kStart)->click();
+        WaitUntil([page = page] { return page->finishedCount() >= 2 || !page->runActive(); },
+                  20000);
+        Settle();
+        const QString name =
+            tab == ui::PageTab::Natural ? QStringLiteral("natural") : QStringLiteral("paid");
+        saved &= Save(window, folder, "main-" + name + "-running-" + suffix);
+        if (page->runActive()) page->tool(ui::CRankingListPage::kStart)->click();
+        WaitUntil([page = page] { return !page->runActive(); }, 30000);
+    }
+    ui::SetNotifier(nullptr);
+    return saved;
+}
+
 }  // namespace
 
 int SaveScreenshots(const ui::MainWindowSettings& settings, const ui::MainWindowHooks& hooks,
@@ -158,6 +250,7 @@ int SaveScreenshots(const ui::MainWindowSettings& settings, const ui::MainWindow
         if (screen && window.geometry() != screen->availableGeometry())
             window.setGeometry(screen->availableGeometry());
         savePages(window, QStringLiteral("maximised"));
+        allSaved &= SaveRunningPages(window, folder, QStringLiteral("maximised"));
     }
 
     ui::MainWindowSettings restored = settings;
@@ -169,6 +262,7 @@ int SaveScreenshots(const ui::MainWindowSettings& settings, const ui::MainWindow
                              available.y() + (available.height() - 800) / 2, 1280, 800));
     Settle();
     savePages(window, QStringLiteral("1280x800"));
+    allSaved &= SaveRunningPages(window, folder, QStringLiteral("1280x800"));
 
     window.popupMenu()->popup(window.popupMenuPosition());
     Settle();
@@ -195,6 +289,15 @@ int SaveScreenshots(const ui::MainWindowSettings& settings, const ui::MainWindow
     {
         window.messageDialog()->setText(QStringLiteral("查询完毕！共查询 120 个关键词。"));
         allSaved &= SaveDialog(*window.messageDialog(), folder, "dialog-message");
+    }
+    {
+        ui::CLoginDialog login(
+            {settings.hosts, settings.paths.dataFolder, settings.paths.databasePath}, &window);
+        allSaved &= SaveDialog(login, folder, "dialog-login");
+    }
+    {
+        ui::CDialogFeedback feedback(settings.hosts, settings.paths.settingsPath, &window);
+        allSaved &= SaveDialog(feedback, folder, "dialog-feedback");
     }
     {
         ui::CAboutDlg plainAbout(&window);

@@ -1,19 +1,55 @@
+#include "ui/dialog_sem.h"
+#include "ui/dialog_seo.h"
 #include "ui/dialog_setting.h"
-#include "ui/placeholder_page.h"
 #include "ui/velquist_dlg.h"
 
 namespace velquist::ui {
 
-// The ranking pages come with their own issue; until then their tabs show a placeholder.
+namespace {
+
+RankingPageContext PageContext(const CVelquistDlg& window) {
+    RankingPageContext context;
+    context.paths = window.settings().paths;
+    context.hosts = window.settings().hosts;
+    return context;
+}
+
+// Only one run goes at a time: while one page runs, the other one's start button is disabled.
+void LinkRuns(CRankingListPage* first, CRankingListPage* second, CVelquistDlg& window) {
+    QObject::connect(first, &CRankingListPage::runActiveChanged, second,
+                     &CRankingListPage::setStartBlocked);
+    QObject::connect(second, &CRankingListPage::runActiveChanged, first,
+                     &CRankingListPage::setStartBlocked);
+    for (CRankingListPage* page : {first, second})
+        QObject::connect(page, &CRankingListPage::runFinished, &window,
+                         &CVelquistDlg::onQueryRunEnded);
+}
+
+}  // namespace
+
+// The pages are made in tab order (paid, natural, settings), so each later page can be linked
+// to the ones before it.
 QWidget* CreateDefaultPage(PageTab tab, CVelquistDlg& window) {
-    const QString note = QStringLiteral("此页面将在后续版本中提供。");
+    auto* paid = qobject_cast<CDialogSem*>(window.page(PageTab::Paid));
+    auto* natural = qobject_cast<CDialogSeo*>(window.page(PageTab::Natural));
     switch (tab) {
         case PageTab::Paid:
-            return new PlaceholderPage(QStringLiteral("推广排名"), note, &window);
-        case PageTab::Natural:
-            return new PlaceholderPage(QStringLiteral("自然排名"), note, &window);
-        case PageTab::Settings:
-            return new CDialogSetting(window.settings().paths.databasePath, &window);
+            return new CDialogSem(PageContext(window), &window);
+        case PageTab::Natural: {
+            auto* page = new CDialogSeo(PageContext(window), &window);
+            if (paid) LinkRuns(page, paid->keywordPane(), window);
+            return page;
+        }
+        case PageTab::Settings: {
+            auto* page = new CDialogSetting(window.settings().paths.databasePath, &window);
+            if (natural)
+                QObject::connect(page, &CDialogSetting::sitesChanged, natural,
+                                 &CRankingListPage::syncSites);
+            if (paid)
+                QObject::connect(page, &CDialogSetting::sitesChanged, paid->keywordPane(),
+                                 &CRankingListPage::syncSites);
+            return page;
+        }
     }
     return nullptr;
 }

@@ -118,6 +118,9 @@ void CVelquistDlg::setPage(PageTab tab, QWidget* page, std::function<bool()> sta
     PageSlot& slot = m_pages[index(tab)];
     if (slot.widget && slot.widget != page) slot.widget->deleteLater();
     slot.widget = page;
+    if (!startDisabled)
+        if (const auto* runPage = dynamic_cast<const QueryRunPage*>(page))
+            startDisabled = [runPage] { return runPage->queryRunActive(); };
     slot.startDisabled = std::move(startDisabled);
     if (!page) return;
     page->setParent(this);
@@ -296,6 +299,11 @@ void CVelquistDlg::onUserAgentMessage(int wParam, const std::string& userAgent) 
     UserAgentDlg dialog(this);
     dialog.exec();
     if (Process().userAgent().empty()) Process().setUserAgent(kUserAgentLastResort);
+}
+
+void CVelquistDlg::onQueryRunEnded() {
+    m_message->setText(QStringLiteral("查询完毕"));
+    m_message->hide();
 }
 
 void CVelquistDlg::openWebsite() { OpenWebAddress(Q(kVendorWebsite)); }

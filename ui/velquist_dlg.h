@@ -29,6 +29,14 @@ enum class PageTab { Paid = 0, Natural = 1, Settings = 2 };
 inline constexpr const char* kQueryBusy = "正在查排名，请稍后再试。";
 inline constexpr const char* kExitQuestion = "关闭Zanquil查排名软件将无法查询排名，确认退出？";
 
+// A page with query runs of its own. While its run goes (a stop may be pending) a query counts
+// as busy, even in the moment between the run's end and the engine's finished flag.
+class QueryRunPage {
+  public:
+    virtual ~QueryRunPage() = default;
+    virtual bool queryRunActive() const = 0;
+};
+
 // What other parts of the program plug into the main window. Every member may stay empty.
 struct MainWindowHooks {
     // The login dialog: the user name when the user logged in, nothing when they cancelled.
@@ -99,7 +107,8 @@ class CVelquistDlg : public CYUiEntity {
     int run();
 
     // Replaces the page of a tab; `startDisabled` tells whether the page's start button is
-    // disabled (a stop is pending), which counts as a busy query.
+    // disabled (a stop is pending), which counts as a busy query. Without it a QueryRunPage is
+    // asked whether its run goes.
     void setPage(PageTab tab, QWidget* page, std::function<bool()> startDisabled = {});
     QWidget* page(PageTab tab) const { return m_pages[index(tab)].widget; }
     PageTab currentTab() const { return m_current; }
@@ -123,6 +132,8 @@ class CVelquistDlg : public CYUiEntity {
     void requestExit();
     // Message 1138 from the user-agent discovery.
     void onUserAgentMessage(int wParam, const std::string& userAgent);
+    // A query run of a page has ended: the message panel takes "查询完毕" and is hidden.
+    void onQueryRunEnded();
     // Opens the vendor's web site in the default browser.
     void openWebsite();
     void showAbout();

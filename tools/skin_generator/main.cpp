@@ -601,6 +601,34 @@ void RowIcons() {
     Save(ban, "360_skin/ban.bmp");
 }
 
+// The account tree's item icons, 16 x 16 each side by side: the account, a plan, a unit. Pure
+// red is transparent, as in the row icons.
+void TreeIcons() {
+    QImage strip = Canvas(48, 16, kTransparentKey);
+    QPainter p(&strip);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    // The account: a head and shoulders.
+    p.setPen(Qt::NoPen);
+    p.setBrush(kAccent);
+    p.drawEllipse(QRect(5, 1, 6, 6));
+    p.drawRoundedRect(QRect(2, 8, 12, 7), 3, 3);
+    // A plan: a folder.
+    p.setBrush(QColor(0xE0, 0xA8, 0x3C));
+    p.drawRect(QRect(17, 3, 6, 3));
+    p.drawRect(QRect(17, 5, 14, 9));
+    p.setBrush(QColor(0xF2, 0xC6, 0x5E));
+    p.drawRect(QRect(17, 7, 14, 7));
+    // A unit: a sheet with lines.
+    p.setBrush(Qt::white);
+    p.setPen(kInkSoft);
+    p.drawRect(QRect(35, 1, 10, 13));
+    p.drawLine(QPoint(37, 5), QPoint(43, 5));
+    p.drawLine(QPoint(37, 8), QPoint(43, 8));
+    p.drawLine(QPoint(37, 11), QPoint(41, 11));
+    p.end();
+    Save(strip, "360_skin/tree.bmp");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -632,5 +660,6 @@ int main(int argc, char** argv) {
     ProgressBar();
     ImportHelp();
     RowIcons();
+    TreeIcons();
     return g_failures == 0 ? 0 : 1;
 }
