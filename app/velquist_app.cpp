@@ -20,6 +20,8 @@
 #include "services/update_package.h"
 #include "ui/dialog_about.h"
 #include "ui/dialog_add_keywords.h"
+#include "ui/dialog_example.h"
+#include "ui/dialog_export_select.h"
 #include "ui/dialog_feedback.h"
 #include "ui/dialog_login.h"
 #include "ui/dialog_message.h"
@@ -298,6 +300,14 @@ int SaveScreenshots(const ui::MainWindowSettings& settings, const ui::MainWindow
     {
         ui::CDialogFeedback feedback(settings.hosts, settings.paths.settingsPath, &window);
         allSaved &= SaveDialog(feedback, folder, "dialog-feedback");
+    }
+    {
+        ui::CDialogExample importHelp(&window);
+        allSaved &= SaveDialog(importHelp, folder, "dialog-import-help");
+    }
+    {
+        ui::CDialogExportSelectSeo exportWizard(ExportKind::Natural, &window);
+        allSaved &= SaveDialog(exportWizard, folder, "dialog-export-wizard");
     }
     {
         ui::CAboutDlg plainAbout(&window);

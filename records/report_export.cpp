@@ -220,6 +220,10 @@ std::string DefaultExportFileName(ExportKind kind, std::time_t when) {
     return std::string(buffer, n) + (kind == ExportKind::Paid ? "SEM" : "SEO");
 }
 
+std::string ExportConfirmTicked(std::size_t count) {
+    return fmt::format(kExportConfirmTickedFormat, count);
+}
+
 std::string ExportOpenQuestion(const std::string& path) {
     const std::filesystem::path file(path);
     std::string extension = file.extension().string();

@@ -83,6 +83,9 @@ ExportResult WriteExportWorkbook(const ExportTable& table, const std::string& pa
 // "%Y-%m-%d_%H-%M-%S" in local time followed by "SEO" (natural) or "SEM" (paid).
 std::string DefaultExportFileName(ExportKind kind, std::time_t when);
 
+// The question asked before the ticked keywords are exported.
+std::string ExportConfirmTicked(std::size_t count);
+
 // The question asked after a successful export, naming the file and its folder.
 std::string ExportOpenQuestion(const std::string& path);
 

@@ -30,25 +30,6 @@ class TreeItemDelegate final : public QStyledItemDelegate {
     }
 };
 
-// Keeps what the delete thread wants to say until the GUI thread can show it.
-class NoteKeeper final : public UserNotifier {
-  public:
-    using UserNotifier::showMessage;
-    void showMessage(const std::string& text, const std::string&) override {
-        std::lock_guard lock(m_mutex);
-        m_notes.push_back(text);
-    }
-    bool askYesNo(const std::string&, const std::string&) override { return false; }
-    std::vector<std::string> take() {
-        std::lock_guard lock(m_mutex);
-        return std::move(m_notes);
-    }
-
-  private:
-    std::mutex m_mutex;
-    std::vector<std::string> m_notes;  // guarded by m_mutex
-};
-
 // The account, plan and unit icons from their strip; pure red is transparent. Empty icons when
 // the skin is missing: the tree still works.
 std::array<QIcon, 3> LoadTreeIcons() {
@@ -270,7 +251,7 @@ void CDialogLeft::deleteTicked() {
                                            : kConfirmDeletePlansAndUnits;
     if (!Notifier().askYesNo(question, kDefaultCaption)) return;
     m_deleteThread = std::thread([this, db = m_dbPath, plans, units] {
-        NoteKeeper notes;
+        CollectingNotifier notes;
         bool ok = true;
         for (int plan : plans) ok = ok && deletePlan(db, plan, notes);
         for (int unit : units) ok = ok && deleteUnit(db, unit, notes);

@@ -29,12 +29,15 @@ class CDialogRight : public CRankingListPage {
     const TreeFilter& treeFilter() const { return m_filter; }
 
   signals:
-    // Keywords were added through the add dialog; the tree may have new plans or units.
+    // Keywords were added through the add dialog or an import; the tree may have new plans or
+    // units.
     void keywordsAdded(int added);
 
   protected:
     RankRowLoader rowLoader() const override;
     void openAddDialog() override;
+    // Imported keywords may bring new plans and units: the page reads the tree again first.
+    void keywordsImported(int added) override { emit keywordsAdded(added); }
 
   private:
     TreeFilter m_filter;

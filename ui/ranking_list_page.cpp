@@ -90,26 +90,6 @@ constexpr int kStatusCharWidth = 12;
 constexpr const char* kStartImage = "_btn_chaxunpaiming.png";
 constexpr const char* kStopImage = "_btn_tingzhichaxun.png";
 
-// Keeps the texts a delete thread wants to show; the page shows them once the thread is done,
-// so no worker ever waits on a message box the GUI thread would have to serve.
-class CollectingNotifier final : public UserNotifier {
-  public:
-    using UserNotifier::showMessage;
-    void showMessage(const std::string& text, const std::string&) override {
-        std::lock_guard lock(m_mutex);
-        m_messages.push_back(text);
-    }
-    bool askYesNo(const std::string&, const std::string&) override { return false; }
-    std::vector<std::string> take() {
-        std::lock_guard lock(m_mutex);
-        return std::move(m_messages);
-    }
-
-  private:
-    std::mutex m_mutex;
-    std::vector<std::string> m_messages;  // guarded by m_mutex
-};
-
 bool PutOnClipboard(const QString& text) {
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (!clipboard) return false;
@@ -177,6 +157,9 @@ CRankingListPage::CRankingListPage(QueryKind kind, RankingPageContext context,
     connect(tool(kStart), &CYButton::clicked, this, &CRankingListPage::onStartStop);
     connect(tool(kAdd), &CYButton::clicked, this, [this] { openAddDialog(); });
     connect(tool(kDelete), &CYButton::clicked, this, &CRankingListPage::deleteTicked);
+    connect(tool(kImport), &CYButton::clicked, this, &CRankingListPage::importKeywords);
+    connect(tool(kImportHelp), &CYButton::clicked, this, &CRankingListPage::showImportHelp);
+    connect(tool(kExport), &CYButton::clicked, this, &CRankingListPage::exportKeywords);
 
     m_list = new CMyReportControl(this);
     m_list->setObjectName(QStringLiteral("keywordList"));
@@ -216,7 +199,8 @@ CRankingListPage::~CRankingListPage() {
         RequestStop(m_run->page);
         m_run.reset();
     }
-    if (m_deleteThread.joinable()) m_deleteThread.join();
+    for (std::thread* worker : {&m_deleteThread, &m_importThread, &m_exportThread})
+        if (worker->joinable()) worker->join();
 }
 
 int CRankingListPage::selectedCount() const { return m_list->tickedCount(); }
@@ -346,7 +330,9 @@ void CRankingListPage::setBusyLook(bool busy) {
     start->setText(busy ? QStringLiteral("停止查询") : QStringLiteral("开始查询"));
     start->setTip(start->text());
     start->setEnabled(busy || !m_startBlocked);
-    for (Tool each : {kAdd, kImport, kExport}) tool(each)->setEnabled(!busy);
+    tool(kAdd)->setEnabled(!busy);
+    tool(kImport)->setEnabled(!busy && !importing());
+    tool(kExport)->setEnabled(!busy && !exporting());
 }
 
 void CRankingListPage::refuseStart(const char* message) {
@@ -373,9 +359,9 @@ void CRankingListPage::onStartStop() {
         return refuseStart(kEnableSiteFirst);
     const std::vector<int> ticked = m_list->collectTicked();
     if (ticked.empty()) return refuseStart(kTickKeywordFirst);
-    // A run of the other kind in this window, a delete under way, or a run of this kind in
-    // another copy of the program: each would clash with this one.
-    if (deleting() || Process().queryRunning || !Process().queryFinished)
+    // A run of the other kind in this window, a delete or an import under way, or a run of this
+    // kind in another copy of the program: each would clash with this one.
+    if (deleting() || importing() || Process().queryRunning || !Process().queryFinished)
         return refuseStart(kQueryBusy);
     auto lock = QueryRunLock::tryAcquire(m_context.paths.dataFolder, m_kind);
     if (!lock) return refuseStart(kQueryBusy);

@@ -16,6 +16,7 @@
 #include "core/paths.h"
 #include "engine/query_run.h"
 #include "records/record_types.h"
+#include "records/report_export.h"
 #include "ui/report_model.h"
 #include "ui/velquist_dlg.h"
 #include "ui/yui_entity.h"
@@ -128,6 +129,9 @@ class CRankingListPage : public CYUiEntity, public QueryRunPage, private CReport
     bool queryRunActive() const override { return runActive(); }
     bool stopPending() const { return m_run != nullptr && m_stopRequested; }
     bool deleting() const { return m_deleteThread.joinable(); }
+    // A keyword import (file read and add) or an export (workbook write) is under way.
+    bool importing() const { return m_importThread.joinable(); }
+    bool exporting() const { return m_exportThread.joinable(); }
 
   public slots:
     // The start button: starts a run over the ticked rows, or stops the running one.
@@ -146,6 +150,14 @@ class CRankingListPage : public CYUiEntity, public QueryRunPage, private CReport
     void syncSites(bool reloadRows);
     // The other ranking page runs a query: no start here until it has ended.
     void setStartBlocked(bool blocked);
+    // "导入关键词": a file chosen by the user is read and added on a worker thread; the list then
+    // reloads with the new keywords ticked.
+    void importKeywords();
+    // "导入帮助": the picture of the accepted file layouts.
+    void showImportHelp();
+    // "导出报表": the ticked keywords (two or more) or the ones chosen in the export wizard go
+    // into an .xlsx workbook written on a worker thread.
+    void exportKeywords();
 
   signals:
     // True when a start begins (the other page's start button goes disabled), false when the
@@ -154,6 +166,9 @@ class CRankingListPage : public CYUiEntity, public QueryRunPage, private CReport
     // A run has ended and the page is idle again.
     void runFinished();
     void rowsReloaded();
+    // An import or export thread has finished and its messages have been shown.
+    void importFinished();
+    void exportFinished();
 
   protected:
     struct TextColumn {
@@ -169,6 +184,8 @@ class CRankingListPage : public CYUiEntity, public QueryRunPage, private CReport
     // How this page reads its rows now (filter and site columns as they stand).
     virtual RankRowLoader rowLoader() const = 0;
     virtual void openAddDialog() = 0;
+    // Keywords were added by an import: the list reloads with them ticked.
+    virtual void keywordsImported(int added) { reloadAfterAdd(added); }
     // Disables what must not change during a run; the subclass adds its own controls.
     virtual void setBusyLook(bool busy);
     // The right edge of the toolbar's last button.
@@ -192,6 +209,11 @@ class CRankingListPage : public CYUiEntity, public QueryRunPage, private CReport
     void showRightClickMenu(int row, QPoint globalPos);
     void onDeleteDone(bool deleted, int generation, std::optional<std::vector<RankRow>> rows,
                       std::vector<std::string> messages);
+    void onImportDone(std::optional<int> added, std::vector<std::string> messages);
+    // The rows of an export: the ticked ones, or the choice of the wizard; empty when cancelled.
+    std::optional<std::vector<int>> exportRowChoice();
+    ExportTable makeExportTable(const std::vector<int>& rows) const;
+    void onExportDone(const ExportResult& result, const QString& path);
     int siteCellIndex(const std::string& url) const;
     void rebuildIdMap();
     void updateStatusLine();
@@ -216,6 +238,8 @@ class CRankingListPage : public CYUiEntity, public QueryRunPage, private CReport
     bool m_startBlocked = false;
     std::shared_ptr<RankingRun> m_run;
     std::thread m_deleteThread;
+    std::thread m_importThread;
+    std::thread m_exportThread;
     int m_loadGeneration = 0;  // counts the installs of rows
 };
 

@@ -520,59 +520,121 @@ void ProgressBar() {
     Save(image, "skin/liuc_bar.png");
 }
 
+// A small worksheet: column letters, row numbers, the heading row and a few data rows.
+void SheetSample(QPainter& p, const QRectF& box, const QString& title, const QStringList& headings,
+                 const QList<QStringList>& rows, const QList<int>& widths) {
+    RoundedFill(p, box, 6, Qt::white, QColor(0xC9, 0xD4, 0xDF));
+    p.fillRect(QRectF(box.left() + 1, box.top() + 1, box.width() - 2, 24),
+               QColor(0xE3, 0xEA, 0xF1));
+    p.setPen(kInk);
+    p.setFont(Font(12, true));
+    p.drawText(QRectF(box.left() + 10, box.top() + 1, box.width() - 20, 24),
+               Qt::AlignLeft | Qt::AlignVCenter, title);
+
+    constexpr qreal kRow = 26;
+    constexpr qreal kNumbers = 26;
+    const qreal top = box.top() + 32;
+    const qreal left = box.left() + 8;
+    QList<qreal> xs{left, left + kNumbers};
+    for (int w : widths) xs.append(xs.back() + w);
+    const int lines = 2 + static_cast<int>(rows.size());  // letters, headings, data
+    p.setFont(Font(12));
+    for (int line = 0; line < lines; ++line) {
+        const qreal y = top + line * kRow;
+        if (line == 0)
+            p.fillRect(QRectF(xs.front(), y, xs.back() - xs.front(), kRow),
+                       QColor(0xF2, 0xF4, 0xF7));
+        if (line == 1)
+            p.fillRect(QRectF(xs[1], y, xs.back() - xs[1], kRow), QColor(0xE8, 0xF3, 0xEC));
+        for (int column = 0; column + 1 < xs.size(); ++column) {
+            const QRectF cell(xs[column], y, xs[column + 1] - xs[column], kRow);
+            QString text;
+            QColor ink = kInk;
+            if (column == 0) {
+                text = line == 0 ? QString() : QString::number(line);
+                ink = kInkSoft;
+            } else if (line == 0) {
+                text = QString(QChar('A' + column - 1));
+                ink = kInkSoft;
+            } else if (line == 1) {
+                text = headings.value(column - 1);
+                ink = kGo;
+            } else {
+                text = rows[line - 2].value(column - 1);
+            }
+            p.setPen(QColor(0xDD, 0xE3, 0xE9));
+            p.drawRect(cell);
+            p.setPen(ink);
+            p.setFont(Font(12, line == 1 && column > 0));
+            p.drawText(
+                cell.adjusted(6, 0, -4, 0),
+                (column == 0 || line == 0 ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignVCenter),
+                text);
+        }
+    }
+}
+
+// The import help: which files the import takes and how a workbook must be laid out.
 void ImportHelp() {
-    QImage image = Canvas(520, 330, Qt::white);
+    QImage image = Canvas(660, 420, Qt::white);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
     p.setPen(kInk);
     p.setFont(Font(16, true));
-    p.drawText(QRectF(20, 14, 480, 24), Qt::AlignLeft | Qt::AlignVCenter,
+    p.drawText(QRectF(20, 12, 620, 24), Qt::AlignLeft | Qt::AlignVCenter,
                QStringLiteral("导入关键词的文件格式"));
     p.setFont(Font(13));
     p.setPen(kInkSoft);
-    p.drawText(QRectF(20, 42, 480, 20), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("支持 .txt、.csv、.xls、.xlsx 文件，每个关键词占一行。"));
+    p.drawText(QRectF(20, 40, 620, 20), Qt::AlignLeft | Qt::AlignVCenter,
+               QStringLiteral(
+                   "支持 .txt、.csv、.xls、.xlsx 文件（扩展名小写），每个关键词最多 63 个字。"));
 
-    // A text file, one keyword a line.
-    RoundedFill(p, QRectF(20, 76, 230, 230), 6, QColor(0xF7, 0xF9, 0xFB), QColor(0xC9, 0xD4, 0xDF));
-    p.fillRect(QRectF(21, 77, 228, 24), QColor(0xE3, 0xEA, 0xF1));
+    // A text file: one keyword a line.
+    const QRectF text(20, 72, 172, 236);
+    RoundedFill(p, text, 6, QColor(0xF7, 0xF9, 0xFB), QColor(0xC9, 0xD4, 0xDF));
+    p.fillRect(QRectF(21, 73, 170, 24), QColor(0xE3, 0xEA, 0xF1));
     p.setPen(kInk);
     p.setFont(Font(12, true));
-    p.drawText(QRectF(30, 77, 210, 24), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("关键词.txt"));
+    p.drawText(QRectF(30, 73, 156, 24), Qt::AlignLeft | Qt::AlignVCenter,
+               QStringLiteral("关键词.txt / .csv"));
     p.setFont(Font(13));
-    const QStringList words = {QStringLiteral("网站建设"),     QStringLiteral("网站建设公司"),
+    const QStringList words = {QStringLiteral("网站建设"), QStringLiteral("网站建设公司"),
                                QStringLiteral("企业网站制作"), QStringLiteral("网页设计报价"),
-                               QStringLiteral("外贸网站建设"), QStringLiteral("手机网站开发")};
+                               QStringLiteral("外贸网站建设")};
     for (int i = 0; i < words.size(); ++i)
-        p.drawText(QRectF(32, 110 + 30 * i, 200, 24), Qt::AlignLeft | Qt::AlignVCenter, words[i]);
-
-    // A worksheet: keywords in the first column.
-    const QRectF sheet(270, 76, 230, 230);
-    RoundedFill(p, sheet, 6, Qt::white, QColor(0xC9, 0xD4, 0xDF));
-    p.fillRect(QRectF(271, 77, 228, 24), QColor(0xE3, 0xEA, 0xF1));
-    p.setPen(kInk);
-    p.setFont(Font(12, true));
-    p.drawText(QRectF(280, 77, 210, 24), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("关键词.xlsx"));
-    p.setPen(QColor(0xDD, 0xE3, 0xE9));
-    for (int row = 0; row <= 6; ++row)
-        p.drawLine(QPointF(271, 104 + 30 * row), QPointF(499, 104 + 30 * row));
-    p.drawLine(QPointF(298, 101), QPointF(298, 305));
-    p.drawLine(QPointF(420, 101), QPointF(420, 305));
+        p.drawText(QRectF(32, 106 + 28 * i, 150, 24), Qt::AlignLeft | Qt::AlignVCenter, words[i]);
+    p.setPen(kInkSoft);
     p.setFont(Font(12));
-    for (int row = 0; row < 6; ++row) {
-        p.setPen(kInkSoft);
-        p.drawText(QRectF(271, 104 + 30 * row, 27, 30), Qt::AlignCenter, QString::number(row + 1));
-        p.setPen(kInk);
-        p.fillRect(QRectF(299, 105 + 30 * row, 121, 29), QColor(0xEE, 0xF5, 0xEF));
-        p.drawText(QRectF(304, 104 + 30 * row, 116, 30), Qt::AlignLeft | Qt::AlignVCenter,
-                   words[row]);
+    p.drawText(QRectF(30, 250, 156, 52), Qt::AlignLeft | Qt::TextWordWrap,
+               QStringLiteral("一行一个关键词；编码为 UTF-8、UTF-16 或 GB18030"));
+
+    // The natural-ranking workbook: a 关键词 heading in row 1.
+    SheetSample(p, QRectF(206, 72, 152, 236), QStringLiteral("自然排名 .xlsx / .xls"),
+                {QStringLiteral("关键词")},
+                {{words[0]}, {words[1]}, {words[2]}, {words[3]}, {words[4]}}, {110});
+
+    // The paid-ranking workbook: keyword, plan and unit headings in any columns of row 1.
+    SheetSample(p, QRectF(372, 72, 268, 236), QStringLiteral("推广排名 .xlsx / .xls"),
+                {QStringLiteral("关键词"), QStringLiteral("推广计划"), QStringLiteral("推广单元")},
+                {{QStringLiteral("鲜花速递"), QStringLiteral("春季推广"), QStringLiteral("鲜花")},
+                 {QStringLiteral("玫瑰花"), QStringLiteral("春季推广"), QStringLiteral("鲜花")},
+                 {QStringLiteral("办公家具"), QStringLiteral("春季推广"), QStringLiteral("家具")},
+                 {QStringLiteral("实木书桌"), QString(), QString()},
+                 {QStringLiteral("会议桌"), QString(), QString()}},
+                {76, 76, 76});
+
+    // The rules under the pictures.
+    p.setFont(Font(13));
+    const QStringList rules = {
+        QStringLiteral("• Excel 只读第一个工作表；第 1 行（A1 至 Z1）为标题行，须有“关键词”。"),
+        QStringLiteral("• 关键词从第 2 行开始，遇到空白的关键词单元格即结束。"),
+        QStringLiteral("• 推广排名另读“推广计划”“推广单元”两列，留空的归入“默认”。"),
+    };
+    for (int i = 0; i < rules.size(); ++i) {
+        p.setPen(i == 0 ? kInk : kInkSoft);
+        p.drawText(QRectF(20, 324 + 28 * i, 620, 24), Qt::AlignLeft | Qt::AlignVCenter, rules[i]);
     }
-    p.setPen(kGo);
-    p.setFont(Font(12, true));
-    p.drawText(QRectF(424, 104, 74, 30), Qt::AlignCenter, QStringLiteral("← A 列"));
     p.end();
     Save(image, "skin/daorushuoming.png");
 }

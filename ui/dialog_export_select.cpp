@@ -1,0 +1,58 @@
+#include "ui/dialog_export_select.h"
+
+#include <QLabel>
+
+#include "ui/qt_text.h"
+#include "ui/skin.h"
+#include "ui/ybutton.h"
+
+namespace velquist::ui {
+
+CDialogExportSelectSeo::CDialogExportSelectSeo(ExportKind kind, QWidget* parent)
+    : CYUiEntity(parent), m_kind(kind) {
+    setFixedSize(440, 170);
+    setupSkin(Mode::Dialog);
+    setCaptionText(QStringLiteral("导出向导"));
+    addCloseButton();
+
+    auto* prompt = new QLabel(Q(kExportWizardPrompt), this);
+    prompt->setObjectName(QStringLiteral("prompt"));
+    prompt->setFont(SkinFont(13));
+    prompt->setWordWrap(true);
+    prompt->setGeometry(20, 48, width() - 40, 44);
+
+    const struct {
+        ExportChoice choice;
+        const char* text;
+        const char* name;
+    } choices[] = {
+        {ExportChoice::All, "所有的", "allButton"},
+        {ExportChoice::Finished, "查询完毕的", "finishedButton"},
+        {ExportChoice::Unqueried, "未查询的", "unqueriedButton"},
+    };
+    int x = 20;
+    int y = 0;
+    for (const auto& each : choices) {
+        CYButton* button = addTextButton(Q(each.text));
+        button->setObjectName(QString::fromLatin1(each.name));
+        y = height() - button->height() - 20;
+        button->move(x, y);
+        x += button->width() + 12;
+        const ExportChoice choice = each.choice;
+        connect(button, &CYButton::clicked, this, [this, choice] {
+            m_choice = choice;
+            done(static_cast<int>(choice));
+        });
+        m_buttons[static_cast<int>(choice) - 1] = button;
+    }
+    CYButton* cancel = addTextButton(QStringLiteral("取消"));
+    cancel->setObjectName(QStringLiteral("cancelButton"));
+    cancel->move(width() - cancel->width() - 20, y);
+    connect(cancel, &CYButton::clicked, this, &QDialog::reject);
+}
+
+CYButton* CDialogExportSelectSeo::choiceButton(ExportChoice choice) const {
+    return m_buttons[static_cast<int>(choice) - 1];
+}
+
+}  // namespace velquist::ui

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <optional>
+
+#include "records/report_export.h"
+#include "ui/yui_entity.h"
+
+namespace velquist::ui {
+
+class CYButton;
+
+inline constexpr const char* kExportWizardPrompt =
+    "请选择导出类型：（您也可以选择2个以上关键词直接导出）";
+
+// "导出向导": which keywords of a list to export, all, those whose query has finished, or those
+// not yet queried. exec() returns the choice's number (1, 2, 3), or 0 when cancelled.
+class CDialogExportSelectSeo : public CYUiEntity {
+    Q_OBJECT
+
+  public:
+    explicit CDialogExportSelectSeo(ExportKind kind, QWidget* parent = nullptr);
+
+    ExportKind kind() const { return m_kind; }
+    CYButton* choiceButton(ExportChoice choice) const;
+    std::optional<ExportChoice> choice() const { return m_choice; }
+
+  private:
+    ExportKind m_kind;
+    std::optional<ExportChoice> m_choice;
+    CYButton* m_buttons[3] = {};
+};
+
+}  // namespace velquist::ui
