@@ -41,11 +41,12 @@ namespace velquist::app {
 
 QString UsageText() {
     return QStringLiteral(
-        "usage: Morvane [--data-dir DIR] [--screenshot-dir DIR]\n"
+        "usage: Morvane [--data-dir DIR] [--screenshot-dir DIR] | --version\n"
         "\n"
         "Starts the Velquist window in the current folder (its skin folders are looked up there).\n"
         "  --data-dir DIR        data folder (default: documents folder + /Velquist)\n"
-        "  --screenshot-dir DIR  save a PNG of every page and dialog into DIR, then quit\n");
+        "  --screenshot-dir DIR  save a PNG of every page and dialog into DIR, then quit\n"
+        "  --version             print the program's version and quit\n");
 }
 
 std::optional<StartupOptions> ParseArguments(const QStringList& arguments, QString* error) {
@@ -94,10 +95,10 @@ namespace {
 void StartUpdater(const AppPaths& paths) {
     // Not waited for; it waits for this program to end before it installs anything. It is told
     // the data folder, which may not be the default one.
-    QProcess::startDetached(ui::Q(paths.programFolder + "/" + kUpdaterProgramName),
-                            {QStringLiteral("--data-dir"),
-                             QDir(ui::Q(paths.dataFolder)).absolutePath()},
-                            ui::Q(paths.programFolder));
+    QProcess::startDetached(
+        ui::Q(paths.programFolder + "/" + kUpdaterProgramName),
+        {QStringLiteral("--data-dir"), QDir(ui::Q(paths.dataFolder)).absolutePath()},
+        ui::Q(paths.programFolder));
 }
 
 // Start-up's part of an update: the updater's own leftover goes, a newer version is fetched

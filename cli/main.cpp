@@ -29,6 +29,8 @@ Commands:
                                                 log in to the vendor's account service (queries need no login)
   feedback --contact-type TYPE --contact TEXT --content TEXT
                                                 send a question or suggestion to the vendor
+  history [--paid] [KEYWORD...] | changes | prune --before DATE
+                                                every stored check: series, changes, pruning
   update [--check-only]                         download a newer version for the updater Tallowin
 
 Global options:
@@ -41,7 +43,8 @@ Global options:
   --help                this text; "velquist COMMAND --help" for a command
   --                    ends the options: a keyword after it may start with "-"
 
-Exit codes: 0 done, 1 refused input (the message is on stderr), 2 usage error, 130 query stopped.
+Exit codes: 0 done, 1 refused input (the message is on stderr), 2 usage error, 3 a query
+finished with failed or unstored checks, 130 query stopped.
 )";
 
 int Main(int argc, char** argv) {
@@ -102,8 +105,7 @@ int Main(int argc, char** argv) {
         {"sites", &RunSites},       {"keywords", &RunKeywords}, {"tree", &RunTree},
         {"settings", &RunSettings}, {"query", &RunQuery},       {"import", &RunImport},
         {"export", &RunExport},     {"login", &RunLogin},       {"feedback", &RunFeedback},
-        {"history", &RunHistory},
-        {"update", &RunUpdate},
+        {"history", &RunHistory},   {"update", &RunUpdate},
     };
     const auto handler = kCommands.find(command);
     if (handler == kCommands.end()) {

@@ -5,7 +5,11 @@
 
 namespace velquist {
 
-inline constexpr const char* kVersionText = "1.0.2.2";
+// The build sets it (VELQUIST_VERSION_TEXT); a package of a newer version is built with another.
+#ifndef VELQUIST_VERSION_TEXT
+#define VELQUIST_VERSION_TEXT "1.0.2.2"
+#endif
+inline constexpr const char* kVersionText = VELQUIST_VERSION_TEXT;
 
 // The folders and files every part of the program finds its data in. Fixed once at start and
 // read-only afterwards.

@@ -41,6 +41,7 @@ account_host = $VELQUIST_SERVICE_HOST
 statistics_host = $VELQUIST_SERVICE_HOST
 report_host = $VELQUIST_SERVICE_HOST
 ua_host = $VELQUIST_SERVICE_HOST
+download_host = $VELQUIST_SERVICE_HOST
 EOF
   echo "== vendor service on http://$VELQUIST_SERVICE_HOST (data folder $service_data)"
   echo "== demo account: $VELQUIST_DEMO_USER   password: $VELQUIST_DEMO_PASSWORD"
