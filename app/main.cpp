@@ -1,5 +1,7 @@
 #include <QApplication>
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/velquist_app.h"
@@ -15,6 +17,16 @@ int main(int argc, char** argv) {
             std::fputs(qPrintable(velquist::app::UsageText()), stdout);
             return 0;
         }
+    }
+    // Without any window system Qt would abort; say so instead (the updater may start the
+    // program on a machine without one).
+    const bool platformArgument = std::any_of(argv + 1, argv + argc, [](const char* argument) {
+        return std::strcmp(argument, "-platform") == 0;
+    });
+    if (!platformArgument && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") &&
+        !std::getenv("QT_QPA_PLATFORM")) {
+        std::fputs("Morvane: no display to open the window on (DISPLAY is not set)\n", stderr);
+        return 1;
     }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Morvane"));
