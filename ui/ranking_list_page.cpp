@@ -13,6 +13,7 @@
 #include "engine/run_lock.h"
 #include "records/natural_records.h"
 #include "records/paid_records.h"
+#include "ui/dialog_rank_history.h"
 #include "ui/message_box.h"
 #include "ui/qt_text.h"
 #include "ui/report_control.h"
@@ -232,6 +233,12 @@ CRankingListPage::CRankingListPage(QueryKind kind, RankingPageContext context,
     m_rowMenu->setFont(SkinFont(13));
     m_rowMenu->addAction(QStringLiteral("删除"), this, &CRankingListPage::deleteTicked);
     m_rowMenu->addAction(QStringLiteral("复制"), this, &CRankingListPage::copyTicked);
+    m_rowMenu->addAction(QStringLiteral("排名历史"), this, [this] {
+        // The keyword right-clicked, wherever a sort or a reload has put it since.
+        if (!m_menuKeywordId) return;
+        const auto found = m_idToRow.find(*m_menuKeywordId);
+        if (found != m_idToRow.end()) showRankHistory(found->second);
+    });
 
     setSwallowEnterEscape(true);
     syncSites(false);
@@ -679,7 +686,24 @@ void CRankingListPage::copyKeyword(int row) {
 }
 
 void CRankingListPage::showRightClickMenu(int row, QPoint globalPos) {
-    if (row >= 0) m_rowMenu->popup(globalPos);
+    if (row < 0 || row >= static_cast<int>(m_rows.size())) return;
+    m_menuKeywordId = m_rows[static_cast<std::size_t>(row)].id;
+    m_rowMenu->popup(globalPos);
+}
+
+void CRankingListPage::showRankHistory(int row) {
+    if (row < 0 || row >= static_cast<int>(m_rows.size())) return;
+    const HistoryKey key = RowHistoryKey(m_kind, m_rows[static_cast<std::size_t>(row)]);
+    const auto series = LoadRankSeries(m_context.paths.databasePath, key);
+    if (!series) {
+        Notifier().showMessage(kRankHistoryReadFailed);
+        return;
+    }
+    std::vector<std::string> sites;
+    for (const PromotionSite& site : Process().promotionSites())
+        if (site.selected) sites.push_back(site.url);
+    CDialogRankHistory dialog(key, sites, *series, this);
+    dialog.exec();
 }
 
 void CRankingListPage::sortRows(int column, int direction) {

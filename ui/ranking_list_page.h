@@ -127,7 +127,7 @@ class CRankingListPage : public CYUiEntity, public QueryRunPage, private CReport
 
     QueryKind kind() const { return m_kind; }
     CMyReportControl* list() const { return m_list; }
-    // The list's right-click menu: "删除", "复制".
+    // The list's right-click menu: "删除", "复制", "排名历史".
     QMenu* rowMenu() const { return m_rowMenu; }
     CYButton* tool(Tool which) const { return m_tools[static_cast<std::size_t>(which)]; }
     const std::vector<RankRow>& rows() const { return m_rows; }
@@ -154,6 +154,8 @@ class CRankingListPage : public CYUiEntity, public QueryRunPage, private CReport
     void deleteTicked();
     void copyTicked();
     void copyKeyword(int row);
+    // "排名历史": the row's keyword's checks as a chart and a table, in a dialog.
+    void showRankHistory(int row);
     void sortRows(int column, int direction);
     // Loads the rows again in keyword-id order; ticks are lost.
     void reload();
@@ -233,6 +235,7 @@ class CRankingListPage : public CYUiEntity, public QueryRunPage, private CReport
     std::vector<RankRow> m_rows;
     RankTextPool m_standingTexts;  // the texts of the rows' standings
     std::unordered_map<int, int> m_idToRow;
+    std::optional<int> m_menuKeywordId;  // the keyword the row menu was opened on
 
     std::array<CYButton*, kToolCount> m_tools{};
     CMyReportControl* m_list = nullptr;
