@@ -11,12 +11,11 @@ RankTextPool::RankTextPool() : m_texts(1) {}
 
 std::uint16_t RankTextPool::intern(std::string_view text) {
     if (text.empty()) return 0;
-    std::string key(text);
-    if (const auto found = m_ids.find(key); found != m_ids.end()) return found->second;
+    if (const auto found = m_ids.find(text); found != m_ids.end()) return found->second;
     if (m_texts.size() > std::numeric_limits<std::uint16_t>::max()) return 0;
     const auto id = static_cast<std::uint16_t>(m_texts.size());
-    m_texts.push_back(key);
-    m_ids.emplace(std::move(key), id);
+    m_texts.emplace_back(text);
+    m_ids.emplace(std::string(text), id);
     return id;
 }
 
@@ -24,18 +23,11 @@ const std::string& RankTextPool::text(std::uint16_t id) const {
     return id < m_texts.size() ? m_texts[id] : m_texts.front();
 }
 
-std::optional<HistoryPoint> ShownPoint(const SiteResult& cell) {
+std::optional<RankState> ShownState(const SiteResult& cell) {
     if (cell.rankText.empty()) return std::nullopt;
-    HistoryPoint point;
-    point.rankText = cell.rankText;
-    point.rankNum = cell.rankNum;
-    if (cell.rankText == kNotFoundRankText)
-        point.state = RankState::NotFound;
-    else if (cell.rankText == kFailedRankText)
-        point.state = RankState::Failed;
-    else
-        point.state = RankState::Ranked;
-    return point;
+    if (cell.rankText == kNotFoundRankText) return RankState::NotFound;
+    if (cell.rankText == kFailedRankText) return RankState::Failed;
+    return RankState::Ranked;
 }
 
 CellStanding StandingOf(const HistoryPoint& point, RankTextPool& pool) {
@@ -48,12 +40,13 @@ CellStanding StandingOf(const HistoryPoint& point, RankTextPool& pool) {
     return standing;
 }
 
-RankMove MoveBetween(const CellStanding& before, const HistoryPoint& after,
-                     const RankTextPool& pool) {
-    if (!before.known()) return RankMove::None;
-    const HistoryPoint from{before.time, pool.text(before.text), before.rankNum,
-                            static_cast<RankState>(before.state)};
-    const auto gain = StandingGain(from, after);
+RankMove MoveBetween(const CellStanding& before, const SiteResult& shown) {
+    const auto state = ShownState(shown);
+    if (!before.known() || !state) return RankMove::None;
+    // Standings go by state and rank number alone; the texts are not needed to compare.
+    const HistoryPoint from{before.time, {}, before.rankNum, static_cast<RankState>(before.state)};
+    const HistoryPoint to{0, {}, shown.rankNum, *state};
+    const auto gain = StandingGain(from, to);
     if (!gain || *gain == 0) return RankMove::None;
     return *gain > 0 ? RankMove::Up : RankMove::Down;
 }
@@ -91,13 +84,13 @@ void AttachLatestCheck(const KeywordCheck& check, const std::string& shownTime,
     for (const SiteCheck& site : check.sites) {
         const auto index = columns.find(site.url);
         if (!index) continue;
-        const auto shown = *index < cells.size() ? ShownPoint(cells[*index]) : std::nullopt;
+        const SiteResult* shown = *index < cells.size() ? &cells[*index] : nullptr;
         const bool sameCheck = showsLatest && shown && shown->rankText == site.latest.rankText;
         const auto before = sameCheck ? site.previous : LastFinished(site);
         if (!before) continue;
         CellStanding standing = StandingOf(*before, pool);
         if (!standing.known()) continue;
-        if (shown) standing.move = MoveBetween(standing, *shown, pool);
+        if (shown) standing.move = MoveBetween(standing, *shown);
         if (standings.empty()) standings.resize(columns.count);
         standings[*index] = standing;
     }

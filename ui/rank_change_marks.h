@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,8 +29,15 @@ class RankTextPool {
     const std::string& text(std::uint16_t id) const;
 
   private:
+    // Looked up by string_view, so finding a text known already copies nothing.
+    struct TextHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const {
+            return std::hash<std::string_view>{}(text);
+        }
+    };
     std::vector<std::string> m_texts;
-    std::unordered_map<std::string, std::uint16_t> m_ids;
+    std::unordered_map<std::string, std::uint16_t, TextHash, std::equal_to<>> m_ids;
 };
 
 // The finished check of a site a cell is compared with, and how the cell's result moved against
@@ -45,17 +53,16 @@ struct CellStanding {
 };
 static_assert(sizeof(CellStanding) == 16);
 
-// The result a cell shows, as the history holds it; nullopt for an empty cell.
-std::optional<HistoryPoint> ShownPoint(const SiteResult& cell);
+// How the result a cell shows ended; nullopt for an empty cell.
+std::optional<RankState> ShownState(const SiteResult& cell);
 
 // The standing of a finished check; nothing (unknown) for a failed one, which says nothing of
 // the rank.
 CellStanding StandingOf(const HistoryPoint& point, RankTextPool& pool);
 
-// Up when `after` stands better than the standing, down when worse; none when they are equal,
-// either is unknown or `after` failed.
-RankMove MoveBetween(const CellStanding& before, const HistoryPoint& after,
-                     const RankTextPool& pool);
+// Up when the cell's result stands better than the standing, down when worse; none when they
+// are equal, the standing is unknown, the cell is empty or its check failed.
+RankMove MoveBetween(const CellStanding& before, const SiteResult& shown);
 
 // What a cell's next result is compared with: the site's last finished check, which is the
 // latest one unless that failed.

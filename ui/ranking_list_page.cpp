@@ -539,10 +539,9 @@ void CRankingListPage::onKeywordFinished(RankingRun* run, std::unique_ptr<STRUCT
                 cell.rankText = site.resultText();
                 cell.rankNum = site.rankNum + kUnranked;
             }
-            const auto shown = ShownPoint(cell);
-            if (shown && static_cast<std::size_t>(index) < row.standings.size()) {
+            if (static_cast<std::size_t>(index) < row.standings.size()) {
                 CellStanding& standing = row.standings[static_cast<std::size_t>(index)];
-                standing.move = MoveBetween(standing, *shown, m_standingTexts);
+                standing.move = MoveBetween(standing, cell);
             }
         }
         row.time = LocalTimeText();
