@@ -4,7 +4,6 @@
 #include <QChart>
 #include <QChartView>
 #include <QDateTime>
-#include <QDateTimeAxis>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QLegend>
@@ -53,7 +52,48 @@ const SiteSeries* SeriesOf(const std::vector<SiteSeries>& series, const std::str
 
 qint64 Msecs(std::int64_t time) { return time * 1000; }
 
+// The first step from `steps` that cuts `length` into at most `most` pieces, else the step that
+// does.
+int StepFor(int length, std::initializer_list<int> steps, int most) {
+    for (const int step : steps)
+        if ((length + step - 1) / step <= most) return step;
+    return (length + most - 1) / most;
+}
+
 }  // namespace
+
+std::vector<std::pair<qint64, QString>> TimeTicks(std::int64_t first, std::int64_t last) {
+    constexpr int kMostIntervals = 7;
+    const QDateTime from = QDateTime::fromSecsSinceEpoch(first);
+    const QDateTime to = QDateTime::fromSecsSinceEpoch(std::max(first, last));
+    std::vector<std::pair<qint64, QString>> ticks;
+    if (from.date() == to.date()) {
+        // Whole hours of the one day.
+        const int start = from.time().hour();
+        const int hours = to.time().hour() - start + 1;
+        const int step = StepFor(hours, {1, 2, 3, 4, 6, 12}, kMostIntervals);
+        const int intervals = (hours + step - 1) / step;
+        const QDateTime base(from.date(), QTime(start, 0));
+        for (int i = 0; i <= intervals; ++i) {
+            const QDateTime tick = base.addSecs(std::int64_t(i) * step * 3600);
+            ticks.emplace_back(tick.toMSecsSinceEpoch(), tick.toString(QStringLiteral("HH:mm")));
+        }
+        return ticks;
+    }
+    // Local midnights, so each label names the day that starts there.
+    const int days = static_cast<int>(from.date().daysTo(to.date())) + 1;
+    const int step = StepFor(days, {1, 2, 3, 5, 7, 14, 30, 61, 91, 182, 365}, kMostIntervals);
+    const int intervals = (days + step - 1) / step;
+    const QString format = from.date().year() == to.date().year() ? QStringLiteral("MM-dd")
+                                                                  : QStringLiteral("yyyy-MM-dd");
+    for (int i = 0; i <= intervals; ++i) {
+        const QDateTime tick(from.date().addDays(std::int64_t(i) * step), QTime(0, 0));
+        ticks.emplace_back(tick.toMSecsSinceEpoch(), tick.toString(format));
+    }
+    return ticks;
+}
+
+namespace {}  // namespace
 
 RankAxisScale::RankAxisScale(RankKind kind, const std::vector<SiteSeries>& series) : m_kind(kind) {
     for (const SiteSeries& site : series)
@@ -185,32 +225,29 @@ void CDialogRankHistory::buildChart(const std::vector<std::string>& sites,
                 marker->setVisible(false);
     }
 
-    auto* timeAxis = new QDateTimeAxis();
+    if (!anyCheck) first = last = QDateTime::currentSecsSinceEpoch();
+    auto* timeAxis = new QCategoryAxis();
     timeAxis->setTitleText(QStringLiteral("查询时间"));
     timeAxis->setTitleFont(SkinFont(12));
     timeAxis->setLabelsFont(SkinFont(11));
-    if (!anyCheck) first = last = QDateTime::currentSecsSinceEpoch();
-    const std::int64_t span = last - first;
-    // A little room on both sides, so the first and last checks are not drawn on the frame.
-    const std::int64_t pad = span > 0 ? std::max<std::int64_t>(span / 30, 60) : 3600;
-    timeAxis->setRange(QDateTime::fromSecsSinceEpoch(first - pad),
-                       QDateTime::fromSecsSinceEpoch(last + pad));
-    const bool oneDay = span + 2 * pad <= 24 * 3600;
-    const bool oneYear = QDateTime::fromSecsSinceEpoch(first).date().year() ==
-                         QDateTime::fromSecsSinceEpoch(last).date().year();
-    timeAxis->setFormat(oneDay    ? QStringLiteral("HH:mm")
-                        : oneYear ? QStringLiteral("MM-dd HH:mm")
-                                  : QStringLiteral("yyyy-MM-dd"));
-    timeAxis->setTickCount(6);
+    timeAxis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    const auto ticks = TimeTicks(first, last);
+    // The first tick is the start of the axis; a category needs a start below its end.
+    timeAxis->setStartValue(static_cast<qreal>(ticks.front().first) - 1);
+    for (const auto& [msecs, label] : ticks) timeAxis->append(label, static_cast<qreal>(msecs));
+    timeAxis->setRange(static_cast<qreal>(ticks.front().first),
+                       static_cast<qreal>(ticks.back().first));
 
     auto* rankAxis = new QCategoryAxis();
     rankAxis->setTitleText(QStringLiteral("排名"));
     rankAxis->setTitleFont(SkinFont(12));
     rankAxis->setLabelsFont(SkinFont(11));
     rankAxis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
-    rankAxis->setStartValue(0.5);
+    // Half a place of room at least, so points at rank 1 are not drawn on the frame.
+    const double room = std::max(0.5, scale.bottom() / 40.0);
+    rankAxis->setStartValue(1 - room);
     for (const auto& [place, label] : scale.labels()) rankAxis->append(label, place);
-    rankAxis->setRange(0.5, scale.bottom() + 0.5);
+    rankAxis->setRange(1 - room, scale.bottom() + room);
     // Rank 1 is the best place: it goes at the top.
     rankAxis->setReverse(true);
 

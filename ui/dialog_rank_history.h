@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -43,6 +44,11 @@ class RankAxisScale {
     int m_leftSlots = 0;    // paid
     int m_rightSlots = 0;
 };
+
+// The labelled places of a chart's time axis, from before the first check to after the last:
+// whole hours ("HH:mm") when all checks are on one day, else local midnights ("MM-dd", or
+// "yyyy-MM-dd" across years), at most seven steps. Milliseconds since 1970, as the chart plots.
+std::vector<std::pair<qint64, QString>> TimeTicks(std::int64_t first, std::int64_t last);
 
 // "排名历史": one keyword's checks for each enabled promotion site, as lines over time with a gap
 // where a check found nothing or failed, and the same checks as a table below (oldest first,

@@ -7,7 +7,6 @@
 
 #include <QCategoryAxis>
 #include <QChart>
-#include <QDateTimeAxis>
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
@@ -47,8 +46,9 @@ struct Seen {
     double top = 0;
     double bottom = 0;
     QStringList rankLabels;
-    QDateTime firstTime;
-    QDateTime lastTime;
+    double firstTime = 0;  // the time axis' range, in milliseconds
+    double lastTime = 0;
+    std::vector<std::pair<double, QString>> timeLabels;
     QString title;
     std::vector<QStringList> table;  // heading row first
     QColor failedColor;
@@ -75,9 +75,11 @@ Seen Read(CDialogRankHistory* dialog) {
         seen.rankLabels = rank->categoriesLabels();
     }
     const auto horizontal = chart->axes(Qt::Horizontal);
-    if (auto* time = horizontal.isEmpty() ? nullptr : qobject_cast<QDateTimeAxis*>(horizontal[0])) {
+    if (auto* time = horizontal.isEmpty() ? nullptr : qobject_cast<QCategoryAxis*>(horizontal[0])) {
         seen.firstTime = time->min();
         seen.lastTime = time->max();
+        for (const QString& label : time->categoriesLabels())
+            seen.timeLabels.emplace_back(time->endValue(label), label);
     }
     QTableWidget* table = dialog->table();
     QStringList headings;
@@ -198,8 +200,18 @@ class DialogRankHistoryTest : public QObject {
         QCOMPARE(seen->top, 0.5);
         QCOMPARE(seen->bottom, 20.5);
         QCOMPARE(seen->rankLabels, (QStringList{"1", "10", "20"}));
-        QVERIFY(seen->firstTime.toSecsSinceEpoch() < t0);
-        QVERIFY(seen->lastTime.toSecsSinceEpoch() > latest);
+        // Local midnights from the first check's day to after the latest one's, each named by
+        // its day.
+        QVERIFY(seen->firstTime <= double(t0) * 1000);
+        QVERIFY(seen->lastTime > double(latest) * 1000);
+        QVERIFY(seen->timeLabels.size() >= 2);
+        QCOMPARE(seen->timeLabels.front().first, seen->firstTime);
+        QCOMPARE(seen->timeLabels.back().first, seen->lastTime);
+        for (const auto& [msecs, label] : seen->timeLabels) {
+            const QDateTime tick = QDateTime::fromMSecsSinceEpoch(qint64(msecs));
+            QCOMPARE(tick.time(), QTime(0, 0));
+            QVERIFY2(label.endsWith(tick.toString("MM-dd")), qPrintable(label));
+        }
 
         const std::vector<QStringList> table{
             {"查询时间", "shop.beta.cn", "www.alpha.com"},
@@ -225,6 +237,45 @@ class DialogRankHistoryTest : public QObject {
         QVERIFY(!OpenFromMenu(&page, 1));
         QCOMPARE(notifier.messages.back(), std::string("读取排名历史失败！"));
         ResetProcessFlags();
+    }
+
+    void timeTicksAreWholeHoursWithinADayAndLocalMidnightsBeyond_data() {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("last");
+        QTest::addColumn<QStringList>("labels");
+        QTest::newRow("one check") << "2026-03-01 08:20:00"
+                                   << "2026-03-01 08:20:00" << QStringList{"08:00", "09:00"};
+        QTest::newRow("hours of a morning")
+            << "2026-03-01 08:20:00"
+            << "2026-03-01 13:05:00"
+            << QStringList{"08:00", "09:00", "10:00", "11:00", "12:00", "13:00", "14:00"};
+        QTest::newRow("a whole day in steps of four hours")
+            << "2026-03-01 00:10:00"
+            << "2026-03-01 23:50:00"
+            << QStringList{"00:00", "04:00", "08:00", "12:00", "16:00", "20:00", "00:00"};
+        QTest::newRow("two weeks in steps of two days")
+            << "2026-03-01 08:00:00"
+            << "2026-03-14 09:00:00"
+            << QStringList{"03-01", "03-03", "03-05", "03-07", "03-09", "03-11", "03-13", "03-15"};
+        QTest::newRow("across a new year")
+            << "2025-12-30 08:00:00"
+            << "2026-01-02 09:00:00"
+            << QStringList{"2025-12-30", "2025-12-31", "2026-01-01", "2026-01-02", "2026-01-03"};
+    }
+
+    void timeTicksAreWholeHoursWithinADayAndLocalMidnightsBeyond() {
+        QFETCH(QString, first);
+        QFETCH(QString, last);
+        QFETCH(QStringList, labels);
+        const auto from = ParseLocalTime(first.toStdString());
+        const auto to = ParseLocalTime(last.toStdString());
+        QVERIFY(from && to);
+        const auto ticks = ui::TimeTicks(*from, *to);
+        QStringList got;
+        for (const auto& [msecs, label] : ticks) got << label;
+        QCOMPARE(got, labels);
+        QVERIFY(ticks.front().first <= *from * 1000);
+        QVERIFY(ticks.back().first >= *to * 1000);
     }
 
     void paidSlotsPlotTheLeftColumnFirstUnderTheRowsPlanAndUnit() {
