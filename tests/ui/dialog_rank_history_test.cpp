@@ -174,6 +174,9 @@ class DialogRankHistoryTest : public QObject {
         CDialogSeo page(context);
         page.resize(1250, 640);
         page.show();
+        QStringList actions;
+        for (const QAction* action : page.rowMenu()->actions()) actions << action->text();
+        QCOMPARE(actions, (QStringList{"删除", "复制", "排名历史"}));
         QCOMPARE(RowOf(page.list(), "鲜花速递"), 1);
         const auto seen = OpenFromMenu(&page, 1);
         QVERIFY(seen);
