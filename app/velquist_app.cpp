@@ -26,6 +26,7 @@
 #include "ui/dialog_login.h"
 #include "ui/dialog_message.h"
 #include "ui/dialog_modify.h"
+#include "ui/dialog_rank_history.h"
 #include "ui/dialog_sem.h"
 #include "ui/dialog_seo.h"
 #include "ui/dialog_update_download.h"
@@ -222,6 +223,21 @@ bool SaveRunningPages(ui::CVelquistDlg& window, const QString& folder, const QSt
     return saved;
 }
 
+// The rank history of the natural page's first keyword, which the running pictures have checked
+// twice by now.
+bool SaveRankHistory(ui::CVelquistDlg& window, const QString& folder) {
+    const auto* natural = qobject_cast<const ui::CDialogSeo*>(window.page(ui::PageTab::Natural));
+    if (!natural || natural->rows().empty()) return true;
+    const HistoryKey key{RankKind::Natural, natural->rows().front().keyword, "", ""};
+    const auto series = LoadRankSeries(window.settings().paths.databasePath, key);
+    if (!series) return false;
+    std::vector<std::string> sites;
+    for (const PromotionSite& site : Process().promotionSites())
+        if (site.selected) sites.push_back(site.url);
+    ui::CDialogRankHistory history(key, sites, *series, &window);
+    return SaveDialog(history, folder, "dialog-rank-history");
+}
+
 }  // namespace
 
 int SaveScreenshots(const ui::MainWindowSettings& settings, const ui::MainWindowHooks& hooks,
@@ -266,6 +282,7 @@ int SaveScreenshots(const ui::MainWindowSettings& settings, const ui::MainWindow
     Settle();
     savePages(window, QStringLiteral("1280x800"));
     allSaved &= SaveRunningPages(window, folder, QStringLiteral("1280x800"));
+    allSaved &= SaveRankHistory(window, folder);
 
     window.popupMenu()->popup(window.popupMenuPosition());
     Settle();

@@ -14,7 +14,7 @@ namespace velquist::cli {
 namespace {
 
 constexpr const char* kExportUsage =
-    R"(usage: velquist export [--paid] [--all | --finished | --unqueried] FILE
+    R"(usage: velquist export [--paid] [--all | --finished | --unqueried] [--history] FILE
 
 Writes the natural list (--paid: the keywords of every plan) with its ranks to an .xlsx workbook,
 as "keywords list" shows them: 关键词, 查询时间 (paid: 关键词, 推广计划, 推广单元, 查询时间),
@@ -22,6 +22,9 @@ then one column per enabled site in site-list order, up to column AZ.
   --all        every keyword (the default)
   --finished   the keywords whose query has finished
   --unqueried  the keywords not yet queried
+  --history    adds the sheet 排名历史: every stored check of the exported keywords, one row per
+               check and enabled site, oldest first: 关键词, 网址, 查询时间, 排名 (paid:
+               关键词, 推广计划, 推广单元, 网址, 查询时间, 排名)
 FILE must end in .xlsx and is replaced when it exists; a folder gets a file named by the time,
 e.g. 2015-03-01_08-05-09SEO.xlsx (SEM for --paid). Exit codes: 0 written, 1 refused, 2 usage
 error.
@@ -40,6 +43,7 @@ int RunExport(CliContext& context, Arguments args) {
     const bool all = args.takeFlag("--all");
     const bool finished = args.takeFlag("--finished");
     const bool unqueried = args.takeFlag("--unqueried");
+    const bool history = args.takeFlag("--history");
     if (args.unknownOption() || args.rest().size() != 1 || all + finished + unqueried > 1) {
         *context.err << kExportUsage;
         return kExitUsage;
@@ -66,7 +70,7 @@ int RunExport(CliContext& context, Arguments args) {
         return context.finish(kExitRefused);
     }
     if (table->rows.empty()) return context.refuse(kExportNoKeyword);
-    const ExportResult result = WriteExportWorkbook(*table, path.string());
+    const ExportResult result = WriteExportWorkbook(*table, path.string(), {history, db});
     if (!result.written) {
         context.refuse(result.message);
         *context.err << "velquist: " << path.string() << " was not written: " << result.reason

@@ -196,9 +196,17 @@ bool RankHistoryAppender::append(const HistoryKey& key, std::int64_t time,
 
 struct RankHistoryReader::Impl {
     DbConnection db;
-    Statement keywordsOfKind, findKeyword, series, latest, previousBefore, firstFrom, site;
+    Statement keywordsOfKind, findKeyword, series, newestFirst, siteUrl, rankText, site;
+    // Addresses and texts by id, filled as checks name them. Ids may be reused after a prune, so
+    // the caches live for one read only (see forgetTexts).
+    std::unordered_map<std::int64_t, std::string> siteUrls, rankTexts;
 
     sqlite3* handle() const { return db.handle(); }
+
+    void forgetTexts() {
+        siteUrls.clear();
+        rankTexts.clear();
+    }
 
     // False when the read failed; `id` stays empty for a keyword without history.
     bool lookup(const HistoryKey& key, std::optional<std::int64_t>& id) {
@@ -215,31 +223,30 @@ struct RankHistoryReader::Impl {
         return rc == SQLITE_ROW || rc == SQLITE_DONE;
     }
 
-    // One finished check of a site in [from, until), the latest or the earliest of them.
-    bool finishedCheck(std::int64_t keywordId, std::int64_t siteId, std::int64_t from,
-                       std::int64_t until, bool latestFirst, std::optional<HistoryPoint>& point) {
-        Statement& s =
-            latestFirst
-                ? previousBefore.ready(
-                      handle(),
-                      "SELECT h.time, r.rank, h.rankNum, h.state FROM rankhistory h JOIN "
-                      "historyrank r ON r.id=h.rankId WHERE h.historyKeywordId=?1 AND h.time>=?3 "
-                      "AND h.time<?4 AND h.siteId=?2 AND h.state<>2 ORDER BY h.time DESC LIMIT 1")
-                : firstFrom.ready(
-                      handle(),
-                      "SELECT h.time, r.rank, h.rankNum, h.state FROM rankhistory h JOIN "
-                      "historyrank r ON r.id=h.rankId WHERE h.historyKeywordId=?1 AND h.time>=?3 "
-                      "AND h.time<?4 AND h.siteId=?2 AND h.state<>2 ORDER BY h.time ASC LIMIT 1");
+    // The text of a dictionary row; nullptr when the read failed or the row is missing.
+    const std::string* dictionaryText(std::unordered_map<std::int64_t, std::string>& cache,
+                                      Statement& statement, const char* sql, std::int64_t id) {
+        if (const auto it = cache.find(id); it != cache.end()) return &it->second;
+        Statement& s = statement.ready(handle(), sql);
         ResetOnExit done(s);
-        s.bindInt64(1, keywordId);
-        s.bindInt64(2, siteId);
-        s.bindInt64(3, from);
-        s.bindInt64(4, until);
-        const int rc = s.step();
-        if (rc == SQLITE_ROW)
-            point =
-                HistoryPoint{s.int64(0), s.text(1), s.integer(2), StateFromColumn(s.integer(3))};
-        return rc == SQLITE_ROW || rc == SQLITE_DONE;
+        s.bindInt64(1, id);
+        if (s.step() != SQLITE_ROW) return nullptr;
+        return &cache.emplace(id, s.text(0)).first->second;
+    }
+
+    // One row of rankhistory as read, before its texts are looked up.
+    struct RawPoint {
+        std::int64_t time = 0;
+        std::int64_t rankId = 0;
+        int rankNum = 0;
+        int state = 0;
+    };
+
+    std::optional<HistoryPoint> point(const RawPoint& raw) {
+        const std::string* text = dictionaryText(
+            rankTexts, rankText, "SELECT rank FROM historyrank WHERE id=?", raw.rankId);
+        if (!text) return std::nullopt;
+        return HistoryPoint{raw.time, *text, raw.rankNum, StateFromColumn(raw.state)};
     }
 
     std::optional<KeywordCheck> latestCheck(const HistoryKey& key,
@@ -249,39 +256,65 @@ struct RankHistoryReader::Impl {
         std::optional<std::int64_t> keywordId;
         if (!lookup(key, keywordId)) return std::nullopt;
         if (!keywordId) return check;
-        std::vector<std::int64_t> siteIds;
+
+        struct Site {
+            std::int64_t id = 0;
+            RawPoint latest;
+            std::optional<RawPoint> previous;
+            bool settled = false;
+        };
+        std::vector<Site> sites;
         {
-            Statement& s = latest.ready(
+            // One walk back from the latest check, which stops as soon as every site of that
+            // check has the standing it is compared with: a page of many keywords reads a few
+            // rows of each instead of one statement per site. Ids, not texts: the few distinct
+            // addresses and texts are looked up once per read.
+            Statement& s = newestFirst.ready(
                 handle(),
-                "SELECT h.time, h.siteId, s.url, r.rank, h.rankNum, h.state FROM rankhistory h "
-                "JOIN historysite s ON s.id=h.siteId JOIN historyrank r ON r.id=h.rankId "
-                "WHERE h.historyKeywordId=?1 AND h.time=(SELECT time FROM rankhistory WHERE "
-                "historyKeywordId=?1 ORDER BY time DESC LIMIT 1) ORDER BY s.url");
+                "SELECT time, siteId, rankId, rankNum, state FROM rankhistory WHERE "
+                "historyKeywordId=? ORDER BY time DESC");
             ResetOnExit done(s);
             s.bindInt64(1, *keywordId);
             int rc = s.step();
-            for (; rc == SQLITE_ROW; rc = s.step()) {
-                check.time = s.int64(0);
-                siteIds.push_back(s.int64(1));
-                SiteCheck& site = check.sites.emplace_back();
-                site.url = s.text(2);
-                site.latest = {check.time, s.text(3), s.integer(4), StateFromColumn(s.integer(5))};
+            if (rc == SQLITE_ROW) check.time = s.int64(0);
+            for (; rc == SQLITE_ROW && s.int64(0) == check.time; rc = s.step())
+                sites.push_back(
+                    {s.int64(1), {check.time, s.int64(2), s.integer(3), s.integer(4)}, {}, false});
+            if (since && check.time < *since) return KeywordCheck{key, check.time, {}};
+            std::size_t unsettled = sites.size();
+            for (; rc == SQLITE_ROW && unsettled > 0; rc = s.step()) {
+                if (StateFromColumn(s.integer(4)) == RankState::Failed) continue;
+                const std::int64_t siteId = s.int64(1);
+                const auto found = std::find_if(sites.begin(), sites.end(),
+                                                [siteId](const Site& x) { return x.id == siteId; });
+                if (found == sites.end() || found->settled) continue;
+                const std::int64_t time = s.int64(0);
+                found->previous = RawPoint{time, s.int64(2), s.integer(3), s.integer(4)};
+                // With `since`, checks from then on only stand in until one before it turns up;
+                // walking back, the last of them seen is the first one from `since` on.
+                if (!since || time < *since) {
+                    found->settled = true;
+                    --unsettled;
+                }
             }
-            if (rc != SQLITE_DONE) return std::nullopt;
+            if (rc != SQLITE_ROW && rc != SQLITE_DONE) return std::nullopt;
         }
-        if (since && check.time < *since) {
-            check.sites.clear();
-            return check;
+        check.sites.reserve(sites.size());
+        for (const Site& site : sites) {
+            const std::string* url = dictionaryText(
+                siteUrls, siteUrl, "SELECT url FROM historysite WHERE id=?", site.id);
+            auto latest = point(site.latest);
+            if (!url || !latest) return std::nullopt;
+            SiteCheck& out = check.sites.emplace_back();
+            out.url = *url;
+            out.latest = std::move(*latest);
+            if (site.previous) {
+                out.previous = point(*site.previous);
+                if (!out.previous) return std::nullopt;
+            }
         }
-        for (std::size_t i = 0; i < check.sites.size(); ++i) {
-            auto& previous = check.sites[i].previous;
-            const std::int64_t until = since ? *since : check.time;
-            if (!finishedCheck(*keywordId, siteIds[i], kEarliestTime, until, true, previous))
-                return std::nullopt;
-            if (!previous && since &&
-                !finishedCheck(*keywordId, siteIds[i], *since, check.time, false, previous))
-                return std::nullopt;
-        }
+        std::sort(check.sites.begin(), check.sites.end(),
+                  [](const SiteCheck& a, const SiteCheck& b) { return a.url < b.url; });
         return check;
     }
 };
@@ -334,6 +367,7 @@ std::optional<std::vector<SiteSeries>> RankHistoryReader::series(const HistoryKe
 
 std::optional<KeywordCheck> RankHistoryReader::latestCheck(const HistoryKey& key,
                                                            std::optional<std::int64_t> since) {
+    m_impl->forgetTexts();
     return m_impl->latestCheck(key, since);
 }
 
@@ -349,22 +383,38 @@ std::optional<bool> RankHistoryReader::knowsSite(const std::string& url) {
 
 std::optional<std::vector<KeywordCheck>> RankHistoryReader::latestChecks(
     const std::vector<HistoryKey>& keys, std::optional<std::int64_t> since) {
-    // One read transaction: one snapshot, and one lock instead of one per statement.
-    const bool together = m_impl->db.execute("BEGIN") == SQLITE_OK;
     std::vector<KeywordCheck> checks;
     checks.reserve(keys.size());
-    bool failed = false;
-    for (const HistoryKey& key : keys) {
-        auto check = m_impl->latestCheck(key, since);
-        if (!check) {
-            failed = true;
-            break;
-        }
-        checks.push_back(std::move(*check));
-    }
-    if (together) m_impl->db.execute("COMMIT");
-    if (failed) return std::nullopt;
+    if (!forEachLatestCheck(
+            keys,
+            [&checks](std::size_t, KeywordCheck&& check) { checks.push_back(std::move(check)); },
+            since))
+        return std::nullopt;
     return checks;
+}
+
+bool RankHistoryReader::forEachLatestCheck(
+    const std::vector<HistoryKey>& keys,
+    const std::function<void(std::size_t, KeywordCheck&&)>& use,
+    std::optional<std::int64_t> since) {
+    // One read transaction: one snapshot, and one lock instead of one per statement. It ends
+    // however the loop is left, so the reader never keeps a lock it would hold between calls.
+    struct EndRead {
+        DbConnection& db;
+        const bool begun;
+        ~EndRead() {
+            if (begun) db.execute("COMMIT");
+        }
+    } read{m_impl->db, m_impl->db.execute("BEGIN") == SQLITE_OK};
+    m_impl->forgetTexts();
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        // Without the one snapshot, each keyword is a read of its own.
+        if (!read.begun) m_impl->forgetTexts();
+        auto check = m_impl->latestCheck(keys[i], since);
+        if (!check) return false;
+        use(i, std::move(*check));
+    }
+    return true;
 }
 
 std::optional<std::vector<KeywordCheck>> LoadLatestChecks(const std::string& dbPath,

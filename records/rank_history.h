@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -122,6 +123,11 @@ class RankHistoryReader {
     // latestCheck for every key, in the order given, as one read: the same snapshot throughout.
     std::optional<std::vector<KeywordCheck>> latestChecks(
         const std::vector<HistoryKey>& keys, std::optional<std::int64_t> since = std::nullopt);
+    // latestChecks without holding them all at once: `use` gets each key's index and check in
+    // turn, within the same one read. False when the read failed; `use` may have had some by then.
+    bool forEachLatestCheck(const std::vector<HistoryKey>& keys,
+                            const std::function<void(std::size_t, KeywordCheck&&)>& use,
+                            std::optional<std::int64_t> since = std::nullopt);
     // Whether any check of any keyword holds this address.
     std::optional<bool> knowsSite(const std::string& url);
 

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "records/export_history.h"
+
 namespace velquist {
 
 namespace {
@@ -75,7 +77,57 @@ struct WorkbookWriter {
         if (error != LXW_NO_ERROR || text.empty()) return;
         error = worksheet_write_string(sheet, row, column, text.c_str(), nullptr);
     }
+    void setColumns(lxw_col_t first, lxw_col_t last, double width) {
+        if (error == LXW_NO_ERROR) error = worksheet_set_column(sheet, first, last, width, nullptr);
+    }
 };
+
+// The sheet "排名历史" after the list. Fills `reason` when the history could not be written.
+void WriteHistorySheet(WorkbookWriter& out, const ExportTable& table, const std::string& dbPath,
+                       std::string& reason) {
+    out.sheet = workbook_add_worksheet(out.workbook, kHistorySheetName);
+    if (!out.sheet) {
+        out.error = LXW_ERROR_MEMORY_MALLOC_FAILED;
+        return;
+    }
+    const bool paid = table.kind == ExportKind::Paid;
+    const std::vector<std::string> headings = HistorySheetHeadings(table.kind);
+    out.setColumns(0, 0, 30);
+    if (paid) out.setColumns(1, 2, 20);
+    const auto site = static_cast<lxw_col_t>(paid ? 3 : 1);
+    out.setColumns(site, site, 24);
+    out.setColumns(site + 1, site + 1, 20);
+    out.setColumns(site + 2, site + 2, 16);
+    lxw_col_t column = 0;
+    for (const auto& heading : headings) out.write(0, column++, heading);
+    lxw_row_t row = 1;
+    bool tooLong = false;
+    const bool read = ReadHistorySheet(dbPath, ExportHistoryKeys(table), table.sites,
+                                       [&](std::vector<HistorySheetRow>& rows) {
+                                           if (rows.size() >= LXW_ROW_MAX - row) {
+                                               tooLong = true;
+                                               return false;
+                                           }
+                                           for (const HistorySheetRow& r : rows) {
+                                               lxw_col_t c = 0;
+                                               out.write(row, c++, r.keyword);
+                                               if (paid) {
+                                                   out.write(row, c++, r.plan);
+                                                   out.write(row, c++, r.unit);
+                                               }
+                                               out.write(row, c++, r.site);
+                                               out.write(row, c++, r.time);
+                                               out.write(row, c++, r.rank);
+                                               ++row;
+                                           }
+                                           return out.error == LXW_NO_ERROR;
+                                       });
+    if (tooLong)
+        reason = fmt::format("the rank history has more than the {} rows a worksheet holds",
+                             LXW_ROW_MAX - 1);
+    else if (!read && out.error == LXW_NO_ERROR)
+        reason = "the rank history could not be read";
+}
 
 }  // namespace
 
@@ -146,7 +198,8 @@ std::optional<ExportTable> LoadExportTable(const std::string& dbPath, ExportKind
     return MakePaidExport(*list, sites, choice);
 }
 
-ExportResult WriteExportWorkbook(const ExportTable& table, const std::string& path) {
+ExportResult WriteExportWorkbook(const ExportTable& table, const std::string& path,
+                                 const HistoryOption& history) {
     const std::vector<std::string> fixed = ExportFixedHeadings(table.kind);
     const std::size_t columns = fixed.size() + table.sites.size();
     if (columns > kMaxExportColumns)
@@ -173,13 +226,11 @@ ExportResult WriteExportWorkbook(const ExportTable& table, const std::string& pa
     out.sheet = workbook_add_worksheet(out.workbook, nullptr);
     if (!out.sheet) out.error = LXW_ERROR_MEMORY_MALLOC_FAILED;
 
-    if (out.error == LXW_NO_ERROR) {
-        worksheet_set_column(out.sheet, 0, 0, 30, nullptr);
-        worksheet_set_column(out.sheet, 1, static_cast<lxw_col_t>(fixed.size() - 1), 20, nullptr);
-        if (!table.sites.empty())
-            worksheet_set_column(out.sheet, static_cast<lxw_col_t>(fixed.size()),
-                                 static_cast<lxw_col_t>(columns - 1), 18, nullptr);
-    }
+    out.setColumns(0, 0, 30);
+    out.setColumns(1, static_cast<lxw_col_t>(fixed.size() - 1), 20);
+    if (!table.sites.empty())
+        out.setColumns(static_cast<lxw_col_t>(fixed.size()), static_cast<lxw_col_t>(columns - 1),
+                       18);
     lxw_col_t column = 0;
     for (const auto& heading : fixed) out.write(0, column++, heading);
     for (const auto& site : table.sites) out.write(0, column++, site);
@@ -196,12 +247,16 @@ ExportResult WriteExportWorkbook(const ExportTable& table, const std::string& pa
             out.write(row, column++, s < r.ranks.size() ? r.ranks[s] : std::string());
         ++row;
     }
+    std::string historyProblem;
+    if (history.include && out.error == LXW_NO_ERROR)
+        WriteHistorySheet(out, table, history.dbPath, historyProblem);
     // Closing writes the file and frees the workbook, also after an error.
     const lxw_error written = workbook_close(out.workbook);
     const lxw_error error = out.error != LXW_NO_ERROR ? out.error : written;
-    if (error != LXW_NO_ERROR) {
+    if (error != LXW_NO_ERROR || !historyProblem.empty()) {
         std::remove(partial.c_str());
-        return {false, kExportWriteFailed, lxw_strerror(error)};
+        return {false, kExportWriteFailed,
+                historyProblem.empty() ? lxw_strerror(error) : historyProblem};
     }
     std::error_code renameError;
     std::filesystem::rename(partial, path, renameError);

@@ -75,10 +75,21 @@ struct ExportResult {
     std::string reason;   // what went wrong, in plain words
 };
 
+// Whether an export adds the second sheet "排名历史" (records/export_history.h), and the database
+// its checks are read from while the workbook is written.
+struct HistoryOption {
+    bool include = false;
+    std::string dbPath;
+};
+
 // Writes the table as an .xlsx workbook at `path` (replaced whole, never left half-written):
 // headings in row 1, one row per keyword below, one column per site after the fixed ones. More
-// columns than "AZ" refuse with "网址太多，暂不支持" and write nothing.
-ExportResult WriteExportWorkbook(const ExportTable& table, const std::string& path);
+// columns than "AZ" refuse with "网址太多，暂不支持" and write nothing. With the history included,
+// the sheet "排名历史" follows with a heading row and one row per check and site of the table's
+// keywords and sites; a history that cannot be read, or has more rows than a sheet holds, writes
+// nothing either.
+ExportResult WriteExportWorkbook(const ExportTable& table, const std::string& path,
+                                 const HistoryOption& history = {});
 
 // "%Y-%m-%d_%H-%M-%S" in local time followed by "SEO" (natural) or "SEM" (paid).
 std::string DefaultExportFileName(ExportKind kind, std::time_t when);

@@ -27,15 +27,20 @@ v keywords add --paid --plan 春季推广 --unit 鲜花 鲜花速递 "玫瑰花 
 v keywords add --paid --plan 春季推广 --unit 家具 办公家具
 
 # The stand-in answers the runs of the pictures: two keywords at once, the others slowly, so
-# each picture shows ranks that have arrived next to keywords still being queried.
+# each picture shows ranks that have arrived next to keywords still being queried. The first two
+# keywords move from the pictures' first pair of runs (natural, paid) to the second, so the
+# second natural picture shows the change marks.
 cat >"$data/world.json" <<'WORLD'
 {
   "planted_sites": ["www.velquist-demo.com", "shop.example-flowers.cn"],
   "keywords": {
     "鲜花速递": {"pages": [["a.example.com", "www.velquist-demo.com/flowers", "shop.example-flowers.cn/"]],
-                 "ads": {"top": ["www.velquist-demo.com"], "right": ["b.example.com", "shop.example-flowers.cn"]}},
+                 "ads": {"top": ["www.velquist-demo.com"], "right": ["b.example.com", "shop.example-flowers.cn"]},
+                 "later_checks": [{}, {"pages": [["www.velquist-demo.com/flowers", "a.example.com", "b.example.com",
+                                                  "c.example.com", "shop.example-flowers.cn/"]]}, {}]},
     "办公家具": {"pages": [10, ["c.example.com", "www.velquist-demo.com/office"]],
-                 "ads": {"right": ["shop.example-flowers.cn"]}},
+                 "ads": {"right": ["shop.example-flowers.cn"]},
+                 "later_checks": [{}, {"pages": [10, 10, ["c.example.com", "d.example.com", "www.velquist-demo.com/office"]]}, {}]},
     "玫瑰花 批发": {"pages": [["d.example.com"]], "delay_ms": 4000},
     "velquist demo": {"pages": [["e.example.com"]], "delay_ms": 4000},
     "wedding flowers": {"pages": [["f.example.com"]], "delay_ms": 4000}

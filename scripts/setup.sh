@@ -21,6 +21,8 @@ packages=(
   libgtest-dev
   procps
   qt6-base-dev xvfb x11-apps fonts-wqy-microhei
+  # Qt Charts' CMake package needs Qt's OpenGL one, only recommended by qt6-base-dev.
+  qt6-charts-dev libqt6opengl6-dev
   liborcus-dev libzip-dev zipcmp zipmerge ziptool zip unzip libfreexl-dev libxlsxwriter-dev
   python3-openpyxl python3-xlwt
 )

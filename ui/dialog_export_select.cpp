@@ -1,5 +1,6 @@
 #include "ui/dialog_export_select.h"
 
+#include <QCheckBox>
 #include <QLabel>
 
 #include "ui/qt_text.h"
@@ -10,7 +11,7 @@ namespace velquist::ui {
 
 CDialogExportSelectSeo::CDialogExportSelectSeo(ExportKind kind, QWidget* parent)
     : CYUiEntity(parent), m_kind(kind) {
-    setFixedSize(440, 170);
+    setFixedSize(440, 196);
     setupSkin(Mode::Dialog);
     setCaptionText(QStringLiteral("导出向导"));
     addCloseButton();
@@ -19,7 +20,12 @@ CDialogExportSelectSeo::CDialogExportSelectSeo(ExportKind kind, QWidget* parent)
     prompt->setObjectName(QStringLiteral("prompt"));
     prompt->setFont(SkinFont(13));
     prompt->setWordWrap(true);
-    prompt->setGeometry(20, 48, width() - 40, 44);
+    prompt->setGeometry(20, 48, width() - 40, 40);
+
+    m_history = new QCheckBox(Q(kExportHistoryOption), this);
+    m_history->setObjectName(QStringLiteral("historyBox"));
+    m_history->setFont(SkinFont(13));
+    m_history->setGeometry(20, 94, width() - 40, 24);
 
     const struct {
         ExportChoice choice;
@@ -50,6 +56,8 @@ CDialogExportSelectSeo::CDialogExportSelectSeo(ExportKind kind, QWidget* parent)
     cancel->move(width() - cancel->width() - 20, y);
     connect(cancel, &CYButton::clicked, this, &QDialog::reject);
 }
+
+bool CDialogExportSelectSeo::withHistory() const { return m_history->isChecked(); }
 
 CYButton* CDialogExportSelectSeo::choiceButton(ExportChoice choice) const {
     return m_buttons[static_cast<int>(choice) - 1];

@@ -71,22 +71,22 @@ void CRankingListPage::showImportHelp() {
     help.exec();
 }
 
-std::optional<std::vector<int>> CRankingListPage::exportRowChoice() {
+std::optional<CRankingListPage::ExportRequest> CRankingListPage::exportRowChoice() {
     const std::vector<int> ticked = m_list->collectTicked();
     if (ticked.size() > 1) {
         if (!Notifier().askYesNo(ExportConfirmTicked(ticked.size()), kDefaultCaption))
             return std::nullopt;
-        return ticked;
+        return ExportRequest{ticked, Notifier().askYesNo(kExportHistoryQuestion, kDefaultCaption)};
     }
     CDialogExportSelectSeo wizard(
         m_kind == QueryKind::Natural ? ExportKind::Natural : ExportKind::Paid, this);
     wizard.exec();
     if (!wizard.choice()) return std::nullopt;
-    std::vector<int> rows;
+    ExportRequest request{{}, wizard.withHistory()};
     for (std::size_t row = 0; row < m_rows.size(); ++row)
         if (MatchesExportChoice(m_rows[row].time, *wizard.choice()))
-            rows.push_back(static_cast<int>(row));
-    return rows;
+            request.rows.push_back(static_cast<int>(row));
+    return request;
 }
 
 ExportTable CRankingListPage::makeExportTable(const std::vector<int>& rows) const {
@@ -114,9 +114,9 @@ ExportTable CRankingListPage::makeExportTable(const std::vector<int>& rows) cons
 
 void CRankingListPage::exportKeywords() {
     if (exporting()) return;
-    const auto rows = exportRowChoice();
-    if (!rows) return;
-    if (rows->empty()) {
+    const auto request = exportRowChoice();
+    if (!request) return;
+    if (request->rows.empty()) {
         Notifier().showMessage(kExportNoKeyword);
         return;
     }
@@ -129,9 +129,10 @@ void CRankingListPage::exportKeywords() {
         path += kWorkbookSuffix;
 
     tool(kExport)->setEnabled(false);
-    m_exportThread =
-        std::thread([this, table = makeExportTable(*rows), path, file = FileSystemName(path)] {
-            const ExportResult result = WriteExportWorkbook(table, file);
+    m_exportThread = std::thread(
+        [this, table = makeExportTable(request->rows), path, file = FileSystemName(path),
+         history = HistoryOption{request->withHistory, m_context.paths.databasePath}] {
+            const ExportResult result = WriteExportWorkbook(table, file, history);
             QMetaObject::invokeMethod(
                 this, [this, result, path] { onExportDone(result, path); }, Qt::QueuedConnection);
         });

@@ -13,6 +13,7 @@
 #include "engine/run_lock.h"
 #include "records/natural_records.h"
 #include "records/paid_records.h"
+#include "ui/dialog_rank_history.h"
 #include "ui/message_box.h"
 #include "ui/qt_text.h"
 #include "ui/report_control.h"
@@ -129,6 +130,34 @@ void MarkUnrankedCells(std::vector<SiteResult>& cells) {
             cell.rankNum += CRankingListPage::kUnranked;
 }
 
+HistoryKey RowHistoryKey(QueryKind kind, const RankRow& row) {
+    if (kind == QueryKind::Natural) return {RankKind::Natural, row.keyword, {}, {}};
+    return {RankKind::Paid, row.keyword, row.plan, row.unit};
+}
+
+void AttachRankHistory(QueryKind kind, const std::string& dbPath,
+                       const std::vector<std::string>& columns, LoadedRows& loaded) {
+    // Only rows showing results get marks; the live results are cleared at every start, so a
+    // list freshly opened reads nothing here.
+    std::vector<HistoryKey> keys;
+    std::vector<std::size_t> rowOfKey;
+    for (std::size_t row = 0; row < loaded.rows.size(); ++row) {
+        if (loaded.rows[row].time.empty()) continue;
+        keys.push_back(RowHistoryKey(kind, loaded.rows[row]));
+        rowOfKey.push_back(row);
+    }
+    if (keys.empty()) return;
+    RankHistoryReader reader(dbPath);
+    const SiteColumnIndex index(columns);
+    const bool read = reader.isOpen() && reader.forEachLatestCheck(keys, [&](std::size_t key,
+                                                                             KeywordCheck&& check) {
+        RankRow& row = loaded.rows[rowOfKey[key]];
+        AttachLatestCheck(check, row.time, row.cells, index, loaded.texts, row.standings);
+    });
+    if (!read)
+        for (RankRow& row : loaded.rows) row.standings.clear();
+}
+
 CRankingListPage::CRankingListPage(QueryKind kind, RankingPageContext context,
                                    std::vector<TextColumn> columns, QWidget* parent)
     : CYUiEntity(parent),
@@ -187,6 +216,12 @@ CRankingListPage::CRankingListPage(QueryKind kind, RankingPageContext context,
     m_rowMenu->setFont(SkinFont(13));
     m_rowMenu->addAction(QStringLiteral("删除"), this, &CRankingListPage::deleteTicked);
     m_rowMenu->addAction(QStringLiteral("复制"), this, &CRankingListPage::copyTicked);
+    m_rowMenu->addAction(QStringLiteral("排名历史"), this, [this] {
+        // The keyword right-clicked, wherever a sort or a reload has put it since.
+        if (!m_menuKeywordId) return;
+        const auto found = m_idToRow.find(*m_menuKeywordId);
+        if (found != m_idToRow.end()) showRankHistory(found->second);
+    });
 
     setSwallowEnterEscape(true);
     syncSites(false);
@@ -245,6 +280,31 @@ void CRankingListPage::drawExtras(QPainter& painter) {
 
 void CRankingListPage::updateStatusLine() { update(QRect(90, 35, std::max(width() - 92, 0), 35)); }
 
+std::optional<std::size_t> CRankingListPage::siteCell(int row, int column) const {
+    if (row < 0 || row >= static_cast<int>(m_rows.size()) || column < firstSiteColumn())
+        return std::nullopt;
+    return static_cast<std::size_t>(column - firstSiteColumn());
+}
+
+int CRankingListPage::cellMove(int row, int column) const {
+    const auto cell = siteCell(row, column);
+    if (!cell) return 0;
+    const RankRow& data = m_rows[static_cast<std::size_t>(row)];
+    if (data.querying || *cell >= data.standings.size()) return 0;
+    return static_cast<int>(data.standings[*cell].move);
+}
+
+QString CRankingListPage::cellToolTip(int row, int column) const {
+    const auto cell = siteCell(row, column);
+    if (!cell) return {};
+    const RankRow& data = m_rows[static_cast<std::size_t>(row)];
+    // A tip belongs to a shown result: an empty cell has nothing to compare.
+    if (data.querying || *cell >= data.standings.size() || *cell >= data.cells.size() ||
+        data.cells[*cell].rankText.empty())
+        return {};
+    return StandingTip(data.standings[*cell], m_standingTexts);
+}
+
 QString CRankingListPage::cellText(int row, int column) const {
     if (row < 0 || row >= static_cast<int>(m_rows.size())) return {};
     const RankRow& data = m_rows[static_cast<std::size_t>(row)];
@@ -276,10 +336,14 @@ std::vector<int> CRankingListPage::tickedIds() const {
     return ids;
 }
 
-void CRankingListPage::installRows(std::vector<RankRow> rows, const std::vector<int>& tickIds) {
+void CRankingListPage::installRows(LoadedRows loaded, const std::vector<int>& tickIds) {
     ++m_loadGeneration;
-    m_rows = std::move(rows);
-    for (RankRow& row : m_rows) row.cells.resize(m_siteColumns.size());
+    m_rows = std::move(loaded.rows);
+    m_standingTexts = std::move(loaded.texts);
+    for (RankRow& row : m_rows) {
+        row.cells.resize(m_siteColumns.size());
+        if (!row.standings.empty()) row.standings.resize(m_siteColumns.size());
+    }
     rebuildIdMap();
     m_list->setRows(static_cast<int>(m_rows.size()));
     for (int id : tickIds) {
@@ -290,20 +354,31 @@ void CRankingListPage::installRows(std::vector<RankRow> rows, const std::vector<
     emit rowsReloaded();
 }
 
+std::function<std::optional<LoadedRows>()> CRankingListPage::fullLoader() const {
+    return [kind = m_kind, db = m_context.paths.databasePath, columns = m_siteColumns,
+            loader = rowLoader()]() -> std::optional<LoadedRows> {
+        auto rows = loader();
+        if (!rows) return std::nullopt;
+        LoadedRows loaded{std::move(*rows), {}};
+        AttachRankHistory(kind, db, columns, loaded);
+        return loaded;
+    };
+}
+
 void CRankingListPage::reload() {
-    if (auto rows = rowLoader()()) installRows(std::move(*rows));
+    if (auto loaded = fullLoader()()) installRows(std::move(*loaded));
 }
 
 void CRankingListPage::reloadAfterAdd(int added) {
     // Ticks are remembered by keyword, not by row: the list may have been sorted since it was
     // loaded, and the reload puts it back in keyword-id order.
     std::vector<int> keep = tickedIds();
-    auto rows = rowLoader()();
-    if (!rows) return;
-    const int count = static_cast<int>(rows->size());
+    auto loaded = fullLoader()();
+    if (!loaded) return;
+    const int count = static_cast<int>(loaded->rows.size());
     for (int row = std::max(0, count - added); row < count; ++row)
-        keep.push_back((*rows)[static_cast<std::size_t>(row)].id);
-    installRows(std::move(*rows), keep);
+        keep.push_back(loaded->rows[static_cast<std::size_t>(row)].id);
+    installRows(std::move(*loaded), keep);
 }
 
 void CRankingListPage::syncSites(bool reloadRows) {
@@ -312,7 +387,10 @@ void CRankingListPage::syncSites(bool reloadRows) {
     m_siteColumns.clear();
     for (int column = firstSiteColumn(); column < model->reportColumnCount(); ++column)
         m_siteColumns.push_back(U8(model->column(column).header));
-    for (RankRow& row : m_rows) row.cells.resize(m_siteColumns.size());
+    for (RankRow& row : m_rows) {
+        row.cells.resize(m_siteColumns.size());
+        if (!row.standings.empty()) row.standings.resize(m_siteColumns.size());
+    }
     if (reloadRows)
         reload();
     else
@@ -386,7 +464,9 @@ void CRankingListPage::onStartStop() {
     for (RankRow& row : m_rows) {
         row.time.clear();
         for (SiteResult& cell : row.cells) cell = SiteResult{};
+        row.standings = {};
     }
+    attachRunBaselines(ticked);
     if (m_kind == QueryKind::Natural)
         clearNaturalResults(m_context.paths.databasePath);
     else
@@ -409,6 +489,24 @@ void CRankingListPage::onStartStop() {
     BeginQueryRun(page, std::move(items));
 }
 
+void CRankingListPage::attachRunBaselines(const std::vector<int>& tickedRows) {
+    // Read before the workers start, so no store of this run is waited for or seen here.
+    std::vector<HistoryKey> keys;
+    keys.reserve(tickedRows.size());
+    for (int row : tickedRows)
+        keys.push_back(RowHistoryKey(m_kind, m_rows[static_cast<std::size_t>(row)]));
+    RankHistoryReader reader(m_context.paths.databasePath);
+    if (!reader.isOpen()) return;
+    const SiteColumnIndex index(m_siteColumns);
+    const bool read = reader.forEachLatestCheck(keys, [&](std::size_t key, KeywordCheck&& check) {
+        RankRow& row = m_rows[static_cast<std::size_t>(tickedRows[key])];
+        AttachLatestCheck(check, {}, row.cells, index, m_standingTexts, row.standings);
+    });
+    // Without the whole read no result of this run gets a mark, rather than some of them.
+    if (!read)
+        for (int row : tickedRows) m_rows[static_cast<std::size_t>(row)].standings = {};
+}
+
 void CRankingListPage::onKeywordFinished(RankingRun* run, std::unique_ptr<STRUCT_WORD> item) {
     if (run != m_run.get()) return;
     const auto found = m_idToRow.find(item->id);
@@ -426,6 +524,10 @@ void CRankingListPage::onKeywordFinished(RankingRun* run, std::unique_ptr<STRUCT
                 // "无" and failed checks sort after every ranked keyword.
                 cell.rankText = site.resultText();
                 cell.rankNum = site.rankNum + kUnranked;
+            }
+            if (static_cast<std::size_t>(index) < row.standings.size()) {
+                CellStanding& standing = row.standings[static_cast<std::size_t>(index)];
+                standing.move = MoveBetween(standing, cell);
             }
         }
         row.time = LocalTimeText();
@@ -489,10 +591,10 @@ void CRankingListPage::deleteTicked() {
     doomed.reserve(ticked.size());
     for (int index : ticked) {
         const RankRow& row = m_rows[static_cast<std::size_t>(index)];
-        doomed.push_back(RankRow{row.id, row.keyword, row.unit, row.plan, {}, false, {}});
+        doomed.push_back(RankRow{row.id, row.keyword, row.unit, row.plan, {}, false, {}, {}});
     }
     m_deleteThread = std::thread([this, kind = m_kind, db = m_context.paths.databasePath,
-                                  doomed = std::move(doomed), loader = rowLoader(),
+                                  doomed = std::move(doomed), loader = fullLoader(),
                                   generation = m_loadGeneration] {
         CollectingNotifier notes;
         bool deleted = false;
@@ -506,7 +608,7 @@ void CRankingListPage::deleteTicked() {
                 keys.push_back({row.id, row.keyword, row.unit, row.plan});
             deleted = deletePaidKeywords(db, keys, notes);
         }
-        std::optional<std::vector<RankRow>> rows;
+        std::optional<LoadedRows> rows;
         if (deleted) rows = loader();
         QMetaObject::invokeMethod(
             this,
@@ -517,8 +619,7 @@ void CRankingListPage::deleteTicked() {
     });
 }
 
-void CRankingListPage::onDeleteDone(bool deleted, int generation,
-                                    std::optional<std::vector<RankRow>> rows,
+void CRankingListPage::onDeleteDone(bool deleted, int generation, std::optional<LoadedRows> rows,
                                     std::vector<std::string> messages) {
     if (m_deleteThread.joinable()) m_deleteThread.join();
     for (const std::string& message : messages) Notifier().showMessage(message);
@@ -570,7 +671,24 @@ void CRankingListPage::copyKeyword(int row) {
 }
 
 void CRankingListPage::showRightClickMenu(int row, QPoint globalPos) {
-    if (row >= 0) m_rowMenu->popup(globalPos);
+    if (row < 0 || row >= static_cast<int>(m_rows.size())) return;
+    m_menuKeywordId = m_rows[static_cast<std::size_t>(row)].id;
+    m_rowMenu->popup(globalPos);
+}
+
+void CRankingListPage::showRankHistory(int row) {
+    if (row < 0 || row >= static_cast<int>(m_rows.size())) return;
+    const HistoryKey key = RowHistoryKey(m_kind, m_rows[static_cast<std::size_t>(row)]);
+    const auto series = LoadRankSeries(m_context.paths.databasePath, key);
+    if (!series) {
+        Notifier().showMessage(kRankHistoryReadFailed);
+        return;
+    }
+    std::vector<std::string> sites;
+    for (const PromotionSite& site : Process().promotionSites())
+        if (site.selected) sites.push_back(site.url);
+    CDialogRankHistory dialog(key, sites, *series, this);
+    dialog.exec();
 }
 
 void CRankingListPage::sortRows(int column, int direction) {

@@ -15,8 +15,10 @@
 #include "core/host_config.h"
 #include "core/paths.h"
 #include "engine/query_run.h"
+#include "records/rank_history.h"
 #include "records/record_types.h"
 #include "records/report_export.h"
+#include "ui/rank_change_marks.h"
 #include "ui/report_model.h"
 #include "ui/velquist_dlg.h"
 #include "ui/yui_entity.h"
@@ -65,11 +67,28 @@ struct RankRow {
     std::string time;  // last query, empty when never queried
     bool querying = false;
     std::vector<SiteResult> cells;
+    // What each cell is compared with, like `cells`; empty for a keyword without history.
+    std::vector<CellStanding> standings;
 };
 
 // Reads a page's rows; runs on the GUI thread or on a delete thread, so it carries copies of
 // everything it needs.
 using RankRowLoader = std::function<std::optional<std::vector<RankRow>>()>;
+
+// Rows as a page installs them: with their standings, whose texts are in `texts`.
+struct LoadedRows {
+    std::vector<RankRow> rows;
+    RankTextPool texts;
+};
+
+// The key the rank history keeps a row's checks under: paid keywords with their plan and unit.
+HistoryKey RowHistoryKey(QueryKind kind, const RankRow& row);
+
+// Reads the latest checks of the rows that show results, in one read, and gives each of their
+// cells its standing. `columns` are the site columns the rows' cells were loaded under. A failed
+// read leaves rows without standings: the list is shown all the same, only without marks.
+void AttachRankHistory(QueryKind kind, const std::string& dbPath,
+                       const std::vector<std::string>& columns, LoadedRows& loaded);
 
 // One piece of the status line: a fixed text or a number, and where it starts.
 struct StatusPiece {
@@ -109,7 +128,7 @@ class CRankingListPage : public CYUiEntity, public QueryRunPage, private CReport
 
     QueryKind kind() const { return m_kind; }
     CMyReportControl* list() const { return m_list; }
-    // The list's right-click menu: "删除", "复制".
+    // The list's right-click menu: "删除", "复制", "排名历史".
     QMenu* rowMenu() const { return m_rowMenu; }
     CYButton* tool(Tool which) const { return m_tools[static_cast<std::size_t>(which)]; }
     const std::vector<RankRow>& rows() const { return m_rows; }
@@ -139,6 +158,8 @@ class CRankingListPage : public CYUiEntity, public QueryRunPage, private CReport
     void deleteTicked();
     void copyTicked();
     void copyKeyword(int row);
+    // "排名历史": the row's keyword's checks as a chart and a table, in a dialog.
+    void showRankHistory(int row);
     void sortRows(int column, int direction);
     // Loads the rows again in keyword-id order; ticks are lost.
     void reload();
@@ -195,23 +216,36 @@ class CRankingListPage : public CYUiEntity, public QueryRunPage, private CReport
     void drawExtras(QPainter& painter) override;
 
     // Installs freshly loaded rows; keeps the ticks of the keyword ids given.
-    void installRows(std::vector<RankRow> rows, const std::vector<int>& tickIds = {});
+    void installRows(LoadedRows loaded, const std::vector<int>& tickIds = {});
     std::vector<int> tickedIds() const;
 
   private:
     friend class RankingRun;
 
     QString cellText(int row, int column) const override;
+    int cellMove(int row, int column) const override;
+    QString cellToolTip(int row, int column) const override;
+    // The site cell of a list column, or nullopt.
+    std::optional<std::size_t> siteCell(int row, int column) const;
+
+    // The subclass's loader with the rows' standings added; runs on any thread.
+    std::function<std::optional<LoadedRows>()> fullLoader() const;
+    // Before a run: what the ticked rows' next results are compared with.
+    void attachRunBaselines(const std::vector<int>& tickedRows);
 
     void refuseStart(const char* message);
     void onKeywordFinished(RankingRun* run, std::unique_ptr<STRUCT_WORD> item);
     void onRunEnded(std::shared_ptr<RankingRun> run);
     void showRightClickMenu(int row, QPoint globalPos);
-    void onDeleteDone(bool deleted, int generation, std::optional<std::vector<RankRow>> rows,
+    void onDeleteDone(bool deleted, int generation, std::optional<LoadedRows> rows,
                       std::vector<std::string> messages);
     void onImportDone(std::optional<int> added, std::vector<std::string> messages);
+    struct ExportRequest {
+        std::vector<int> rows;
+        bool withHistory = false;  // the sheet "排名历史" goes along
+    };
     // The rows of an export: the ticked ones, or the choice of the wizard; empty when cancelled.
-    std::optional<std::vector<int>> exportRowChoice();
+    std::optional<ExportRequest> exportRowChoice();
     ExportTable makeExportTable(const std::vector<int>& rows) const;
     void onExportDone(const ExportResult& result, const QString& path);
     int siteCellIndex(const std::string& url) const;
@@ -225,7 +259,9 @@ class CRankingListPage : public CYUiEntity, public QueryRunPage, private CReport
     std::vector<TextColumn> m_textColumns;
     std::vector<std::string> m_siteColumns;
     std::vector<RankRow> m_rows;
+    RankTextPool m_standingTexts;  // the texts of the rows' standings
     std::unordered_map<int, int> m_idToRow;
+    std::optional<int> m_menuKeywordId;  // the keyword the row menu was opened on
 
     std::array<CYButton*, kToolCount> m_tools{};
     CMyReportControl* m_list = nullptr;

@@ -176,11 +176,38 @@ void CReportItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     const QFont& font = model->fontFor(column);
     painter->setFont(font);
     painter->setPen(model->textColorAt(row, column, text));
+    const int move = text.isEmpty() ? 0 : model->moveAt(row, column);
+    // A mark keeps its room at the end of the cell, so a long text gives way to it.
+    QRect drawnRect = textRect;
+    if (move != 0) drawnRect.setRight(drawnRect.right() - kMarkWidth - kMarkGap);
     // Eliding lays the text out once more, so it is skipped for texts that surely fit.
     const QFontMetrics metrics(font);
-    const bool fits = static_cast<qint64>(text.size()) * metrics.maxWidth() <= textRect.width();
-    painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                      fits ? text : metrics.elidedText(text, Qt::ElideRight, textRect.width()));
+    const bool fits = static_cast<qint64>(text.size()) * metrics.maxWidth() <= drawnRect.width();
+    const QString shown = fits ? text : metrics.elidedText(text, Qt::ElideRight, drawnRect.width());
+    painter->drawText(drawnRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shown);
+    if (move != 0) {
+        const int left =
+            std::min(drawnRect.left() + metrics.horizontalAdvance(shown), drawnRect.right()) +
+            kMarkGap;
+        drawMoveMark(painter, QRect(left, option.rect.top(), kMarkWidth, option.rect.height()),
+                     move > 0);
+    }
+    painter->restore();
+}
+
+void CReportItemDelegate::drawMoveMark(QPainter* painter, const QRect& area, bool up) {
+    // A filled triangle rather than a glyph: it looks the same in every font.
+    const qreal half = kMarkWidth / 2.0;
+    const qreal height = kMarkWidth * 0.85;
+    const QPointF centre(area.left() + half, area.center().y() + 0.5);
+    const qreal tip = up ? centre.y() - height / 2 : centre.y() + height / 2;
+    const qreal base = up ? centre.y() + height / 2 : centre.y() - height / 2;
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing, true);
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(up ? kRiseColor : kFallColor);
+    painter->drawPolygon(QPolygonF({QPointF(centre.x(), tip), QPointF(area.left(), base),
+                                    QPointF(area.left() + kMarkWidth, base)}));
     painter->restore();
 }
 

@@ -68,6 +68,13 @@ class CReportItemDelegate final : public QStyledItemDelegate {
                const QModelIndex& index) const override;
 
     static void drawTickBox(QPainter* painter, const QRect& area, bool ticked);
+    // The mark of a rank that moved since the check before: a green ▲ or a red ▼.
+    static void drawMoveMark(QPainter* painter, const QRect& area, bool up);
+
+    static constexpr int kMarkWidth = 9;
+    static constexpr int kMarkGap = 4;
+    static inline const QColor kRiseColor{0, 158, 72};
+    static inline const QColor kFallColor{222, 30, 30};
 
   private:
     std::array<QPixmap, kMaxIcons + 1> m_icons;

@@ -222,6 +222,10 @@ QString CReportModel::textAt(int row, int column) const {
     return m_source ? m_source->cellText(row, column) : QString();
 }
 
+int CReportModel::moveAt(int row, int column) const {
+    return m_source ? m_source->cellMove(row, column) : 0;
+}
+
 QColor CReportModel::textColorAt(int row, int column, const QString& text) const {
     if (m_columns[static_cast<std::size_t>(column)].kind == ReportColumnKind::Link)
         return m_visitedLinks.count({row, column}) ? visitedLinkColor() : linkColor();
@@ -260,6 +264,12 @@ QVariant CReportModel::data(const QModelIndex& index, int role) const {
             return static_cast<int>(kind);
         case LinkVisitedRole:
             return m_visitedLinks.count({row, column}) != 0;
+        case MoveRole:
+            return moveAt(row, column);
+        case Qt::ToolTipRole: {
+            const QString tip = m_source ? m_source->cellToolTip(row, column) : QString();
+            return tip.isEmpty() ? QVariant() : QVariant(tip);
+        }
         default:
             return {};
     }

@@ -18,6 +18,10 @@ class CReportRowSource {
   public:
     virtual ~CReportRowSource() = default;
     virtual QString cellText(int row, int column) const = 0;
+    // How the cell's value moved since the check before: 1 up, -1 down, 0 no mark. The list
+    // draws it beside the text, which stays as it is.
+    virtual int cellMove(int /*row*/, int /*column*/) const { return 0; }
+    virtual QString cellToolTip(int /*row*/, int /*column*/) const { return {}; }
 };
 
 // How a column draws its cells: the first column of every list holds the tick box and a caption.
@@ -110,6 +114,7 @@ class CReportModel final : public QAbstractTableModel {
         IconIndexRole,                  // int
         ColumnKindRole,                 // int of ReportColumnKind
         LinkVisitedRole,                // bool
+        MoveRole,                       // int: 1 up, -1 down, 0 no mark
     };
 
     static QColor tickedBackground() { return QColor(226, 208, 244); }
@@ -148,6 +153,7 @@ class CReportModel final : public QAbstractTableModel {
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
     QString textAt(int row, int column) const;
+    int moveAt(int row, int column) const;
     QColor textColorAt(int row, int column, const QString& text) const;
     const QFont& fontFor(int column) const;
 

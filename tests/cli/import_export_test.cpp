@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 #include <regex>
 #include <sstream>
@@ -332,6 +333,42 @@ TEST_F(CliImportExport, ExportHoldsExactlyWhatTheListShows) {
     std::smatch match;
     ASSERT_TRUE(std::regex_match(r.out, match, named)) << r.out;
     EXPECT_TRUE(fs::exists(path(match[1])));
+}
+
+TEST_F(CliImportExport, ExportWithHistoryAddsTheHistorySheetOfTheExportedSites) {
+    cli.run({"sites", "add", "www.c.com"});
+    cli.run({"sites", "add", "www.a.com"});
+    cli.run({"keywords", "add", "鲜花", "玫瑰"});
+    std::tm local{};
+    local.tm_year = 2026 - 1900;
+    local.tm_mon = 2;
+    local.tm_mday = 1;
+    local.tm_hour = 8;
+    local.tm_isdst = -1;
+    const std::string time = std::to_string(std::mktime(&local));
+    // Two checks of 鲜花, one of them also of a site removed since; 玫瑰 has none.
+    exec(R"(INSERT INTO historykeyword (id,kind,keyword,plan,unit) VALUES (1,0,'鲜花','','');
+            INSERT INTO historysite (id,url) VALUES (1,'www.a.com'),(2,'www.c.com'),(3,'www.gone.com');
+            INSERT INTO historyrank (id,rank) VALUES (1,'第3名，第1页'),(2,'无'),(3,'查询失败');
+            INSERT INTO rankhistory (historyKeywordId,time,siteId,rankId,rankNum,state) VALUES
+              (1,)" +
+         time + R"(,1,1,3,0), (1,)" + time + R"(,2,2,50,1), (1,)" + time + R"(,3,1,3,0), (1,)" +
+         time + R"(+60,1,3,10,2);)");
+
+    const std::string workbook = path("history.xlsx");
+    CliResult r = cli.run({"export", "--history", workbook});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto sheet = ReadXlsx(cli.folder(), workbook, 1);
+    EXPECT_EQ(sheet.sheets, (std::vector<std::string>{"Sheet1", "排名历史"}));
+    EXPECT_EQ(sheet.rows, (Rows{{"关键词", "网址", "查询时间", "排名"},
+                                {"鲜花", "www.a.com", "2026-03-01 08:00:00", "第3名，第1页"},
+                                {"鲜花", "www.c.com", "2026-03-01 08:00:00", "无"},
+                                {"鲜花", "www.a.com", "2026-03-01 08:01:00", "查询失败"}}));
+    EXPECT_EQ(exported(workbook).size(), 3u);
+
+    r = cli.run({"export", workbook});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ReadXlsx(cli.folder(), workbook).sheets, std::vector<std::string>{"Sheet1"});
 }
 
 TEST_F(CliImportExport, ExportRefusalsWriteNothing) {

@@ -169,6 +169,9 @@ TEST(StandinWorldTest, BadWorldsAreRefusedWithTheReason) {
         {R"({"keywords":{"k":{"ads":{"left":["a"]}}}})", "unknown key \"left\""},
         {R"({"keywords":{"k":{"verify":"yes"}}})", "verify"},
         {R"({"planted_sites":"www.a.com"})", "planted_sites"},
+        {R"({"keywords":{"k":{"later_checks":{"pages":[1]}}}})", "must be a list"},
+        {R"({"keywords":{"k":{"later_checks":[{"verify":true}]}}})", "unknown key \"verify\""},
+        {R"({"keywords":{"k":{"later_checks":[3]}}})", "check 2: expected an object"},
     };
     for (const auto& [json, reason] : cases) {
         SCOPED_TRACE(json);
@@ -269,6 +272,54 @@ class StandinServerTest : public ::testing::Test {
 
     SearchStandin m_standin;
 };
+
+// Ranks move between runs: each check of the keyword shows its round's pages and ads, the
+// later pages of a check belong to it, and after the last round the first comes again.
+TEST_F(StandinServerTest, LaterChecksShowTheirOwnPagesInTurn) {
+    const std::string json = R"({"keywords":{"k":{
+        "pages":[["a.com","www.mine.com"],["p2.com"]], "ads":{"top":["mine.com"]},
+        "later_checks":[{"pages":[["www.mine.com"],["q2.com"]]}, {},
+                        {"pages":[[],["r2.com"]], "ads":{"right":["mine.com"]}}]}}})";
+    std::string error;
+    const auto world = ParseWorld(json, error);
+    ASSERT_TRUE(world.has_value()) << error;
+    using Pages = std::vector<std::string>;
+    const struct {
+        int check;
+        Pages first;
+        Pages second;
+        Pages topAds;
+        Pages rightAds;
+    } cases[] = {
+        {1, {"a.com", "www.mine.com"}, {"p2.com"}, {"mine.com"}, {}},
+        // Check 2 gives new pages and keeps the ads; check 3 repeats check 2.
+        {2, {"www.mine.com"}, {"q2.com"}, {"mine.com"}, {}},
+        {3, {"www.mine.com"}, {"q2.com"}, {"mine.com"}, {}},
+        {4, {}, {"r2.com"}, {}, {"mine.com"}},
+        {5, {"a.com", "www.mine.com"}, {"p2.com"}, {"mine.com"}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.check);
+        EXPECT_EQ(ResultsFor(*world, "k", 1, c.check).organic, c.first);
+        EXPECT_EQ(ResultsFor(*world, "k", 1, c.check).ads.top, c.topAds);
+        EXPECT_EQ(ResultsFor(*world, "k", 1, c.check).ads.right, c.rightAds);
+        EXPECT_EQ(ResultsFor(*world, "k", 2, c.check).organic, c.second);
+    }
+
+    // The server counts the checks by their first pages.
+    StandinOptions options;
+    options.worldJson = json;
+    Start(options);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.check);
+        const auto first = Fetch(FirstPage("k"));
+        ASSERT_EQ(Outcome(first), "page");
+        EXPECT_EQ(CiteTexts(OrganicBlock(first->body)), c.first);
+        const auto second = Fetch("/" + TextBetween(first->body, kNextStart, "\">"));
+        ASSERT_EQ(Outcome(second), "page");
+        EXPECT_EQ(CiteTexts(OrganicBlock(second->body)), c.second);
+    }
+}
 
 TEST_F(StandinServerTest, WorldKeywordPagesFollowTheNextLink) {
     Start();

@@ -262,6 +262,33 @@ TEST_F(RankHistoryTest, LatestChecksOfAListComeInItsOrderWithEachSitesPreviousSt
     EXPECT_FALSE((*checks)[2].sites[0].previous);
 }
 
+TEST_F(RankHistoryTest, AReaderKeptOpenReadsAddressesAndTextsAnewAfterAPrune) {
+    check(Natural("k"), kStart, {Ranked("a.com", 3)});
+    check(Natural("k"), kStart + kDay, {Ranked("a.com", 7)});
+    RankHistoryReader reader(dbPath());
+    const auto before = reader.latestCheck(Natural("k"));
+    ASSERT_TRUE(before);
+    ASSERT_EQ(before->sites.size(), 1u);
+    EXPECT_EQ(before->sites[0].url, "a.com");
+    EXPECT_EQ(before->sites[0].latest.rankText, "第7名，第1页");
+
+    // Emptied dictionaries hand their ids out again, now for other addresses and texts.
+    ASSERT_TRUE(PruneRankHistory(dbPath(), kStart + 2 * kDay));
+    check(Natural("k"), kStart + 3 * kDay, {Ranked("b.com", 9)});
+    check(Natural("k"), kStart + 4 * kDay, {Ranked("b.com", 5)});
+    ASSERT_EQ(column("SELECT id FROM historysite WHERE url='b.com'"),
+              std::vector<std::string>{"1"});
+    for (const bool listed : {false, true}) {
+        const auto after = listed ? reader.latestChecks({Natural("k")}).value().at(0)
+                                  : reader.latestCheck(Natural("k")).value();
+        ASSERT_EQ(after.sites.size(), 1u) << listed;
+        EXPECT_EQ(after.sites[0].url, "b.com") << listed;
+        EXPECT_EQ(after.sites[0].latest.rankText, "第5名，第1页") << listed;
+        ASSERT_TRUE(after.sites[0].previous) << listed;
+        EXPECT_EQ(after.sites[0].previous->rankText, "第9名，第1页") << listed;
+    }
+}
+
 TEST_F(RankHistoryTest, StandingsOrderRanksAboveAbsentAndGiveFailedChecksNone) {
     const HistoryPoint first{0, "第1名，第1页", 1, RankState::Ranked};
     const HistoryPoint ninetieth{0, "第90名，第9页", 90, RankState::Ranked};

@@ -74,30 +74,41 @@ inline void MakeXls(const std::string& folder, const std::string& path, const st
               {path});
 }
 
-// A workbook as openpyxl reads its first sheet.
+// A workbook as openpyxl reads one of its sheets.
 struct ReadBack {
-    std::string lastHeadingCell;  // e.g. "AA1"
+    std::vector<std::string> sheets;  // the names of all sheets, in order
+    std::string lastHeadingCell;      // e.g. "AA1"
     std::vector<std::vector<std::string>> rows;
 };
 
-// Every cell of the first sheet, "" for an empty cell, and "<int>12" for a cell that is not text.
-inline ReadBack ReadXlsx(const std::string& folder, const std::string& path) {
+// Every cell of a sheet (the first one unless told), "" for an empty cell, and "<int>12" for a
+// cell that is not text.
+inline ReadBack ReadXlsx(const std::string& folder, const std::string& path, int sheet = 0) {
     const std::string text = RunPython(folder, R"(import sys, openpyxl
 wb = openpyxl.load_workbook(sys.argv[1], read_only=True)
-ws = wb.worksheets[0]
+ws = wb.worksheets[int(sys.argv[2])]
 rows = list(ws.iter_rows(values_only=True))
 def shown(v):
     if v is None: return ''
     if isinstance(v, str): return v
     return '<%s>%s' % (type(v).__name__, v)
 last = openpyxl.utils.get_column_letter(len(rows[0])) + '1' if rows else ''
+sys.stdout.write('\t'.join(wb.sheetnames) + '\n')
 sys.stdout.write(last + '\n')
 for r in rows:
     sys.stdout.write('\t'.join(shown(v) for v in r) + '\n')
 )",
-                                       {path});
+                                       {path, std::to_string(sheet)});
     ReadBack back;
     std::istringstream lines(text);
+    std::string names;
+    std::getline(lines, names);
+    for (std::size_t start = 0; !names.empty();) {
+        const auto tab = names.find('\t', start);
+        back.sheets.push_back(names.substr(start, tab - start));
+        if (tab == std::string::npos) break;
+        start = tab + 1;
+    }
     std::getline(lines, back.lastHeadingCell);
     for (std::string line; std::getline(lines, line);) {
         auto& row = back.rows.emplace_back();

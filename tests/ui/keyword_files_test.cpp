@@ -2,6 +2,7 @@
 // rows ticked, the refusals with their texts, the import help, and exports through both paths,
 // read back by an independent reader (Python's openpyxl).
 
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -11,6 +12,7 @@
 #include <QtTest>
 #include <memory>
 
+#include "rank_history_test_support.h"
 #include "ranking_test_support.h"
 #include "ui/dialog_example.h"
 #include "ui/dialog_export_select.h"
@@ -50,15 +52,21 @@ QString RunPython(const QString& script, const QStringList& args) {
     return QString::fromUtf8(python.readAllStandardOutput());
 }
 
-// The first sheet of a workbook as openpyxl reads it: one line per row, cells joined by tabs.
-QStringList ReadWorkbook(const QString& path) {
+// A sheet of a workbook as openpyxl reads it: the sheet's name, then one line per row, cells
+// joined by tabs. Nothing when the workbook has no such sheet.
+QStringList ReadWorkbook(const QString& path, int sheet = 0) {
     const QString out = RunPython(QStringLiteral(R"(import sys, openpyxl
-ws = openpyxl.load_workbook(sys.argv[1]).worksheets[0]
-for row in ws.iter_rows(values_only=True):
-    sys.stdout.write('\t'.join('' if v is None else str(v) for v in row) + '\n')
+wb = openpyxl.load_workbook(sys.argv[1])
+if int(sys.argv[2]) < len(wb.worksheets):
+    ws = wb.worksheets[int(sys.argv[2])]
+    sys.stdout.write(ws.title + '\n')
+    for row in ws.iter_rows(values_only=True):
+        sys.stdout.write('\t'.join('' if v is None else str(v) for v in row) + '\n')
 )"),
-                                  {path});
-    return out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+                                  {path, QString::number(sheet)});
+    QStringList lines = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    if (sheet == 0 && !lines.isEmpty()) lines.removeFirst();  // the first sheet's name is Excel's
+    return lines;
 }
 
 // The list as a person reads it: the keyword and every visible column after it.
@@ -370,15 +378,22 @@ class KeywordFilesTest : public QObject {
             "INSERT INTO seorank (keywordId,url,rank,rankNum) VALUES "
             "(1,'www.alpha.com','第3名，第1页',3),(1,'shop.beta.cn','无',10),"
             "(1,'www.gamma.com','第1名，第1页',1),(2,'www.alpha.com','查询失败',0)");
+        // An earlier run's check of 旧词一, for the sheet "排名历史".
+        const std::int64_t checked = 1777600000;
+        AppendCheck(
+            f.data.paths.databasePath, {RankKind::Natural, "旧词一", "", ""}, checked,
+            {Ranked("www.alpha.com", 5), Absent("shop.beta.cn"), Ranked("www.gamma.com", 1)});
         f.natural->reload();
         f.natural->list()->tickAll();
         const QString target = f.file(QStringLiteral("report"));
         f.chooser.answers = {target};
-        f.notifier.answers = {true, true};
+        f.notifier.answers = {true, true, true};
         f.exportThrough(f.natural.get());
 
         QCOMPARE(f.notifier.questions.front(),
                  std::string("你总共选择了[ 2 ]个关键词。确定导出吗？"));
+        QCOMPARE(f.notifier.questions.at(1),
+                 std::string("是否同时导出这些关键词的排名历史？（第二个工作表“排名历史”）"));
         const FileRequest& request = f.chooser.requests.front();
         QVERIFY(request.save);
         QCOMPARE(request.folder, ui::ProgramFolder());
@@ -393,6 +408,14 @@ class KeywordFilesTest : public QObject {
                  VisibleHeaders(f.natural->list()) + VisibleRows(f.natural->list(), {0, 1}));
         QCOMPARE(ReadWorkbook(written).front(),
                  QStringLiteral("关键词\t查询时间\tshop.beta.cn\twww.alpha.com"));
+        // The history of the exported keywords and sites follows on its own sheet.
+        const QString time = QString::fromStdString(FormatLocalTime(checked));
+        QCOMPARE(
+            ReadWorkbook(written, 1),
+            (QStringList{QStringLiteral("排名历史"), QStringLiteral("关键词\t网址\t查询时间\t排名"),
+                         QStringLiteral("旧词一\tshop.beta.cn\t") + time + QStringLiteral("\t无"),
+                         QStringLiteral("旧词一\twww.alpha.com\t") + time +
+                             QStringLiteral("\t第5名，第1页")}));
         QCOMPARE(f.notifier.questions.back(), "成功导出文件 [ report.xlsx ] \r\n到 [ " +
                                                   f.data.folder.path() +
                                                   " ] \r\n需要现在打开该文件吗 ？");
@@ -404,10 +427,11 @@ class KeywordFilesTest : public QObject {
         const struct Case {
             const char* button;
             QList<int> rows;  // of the paid list: 旧付费词 (queried), 新词 (not)
+            bool history;     // the wizard's box for the sheet "排名历史"
         } cases[] = {
-            {"allButton", {0, 1}},
-            {"finishedButton", {0}},
-            {"unqueriedButton", {1}},
+            {"allButton", {0, 1}, true},
+            {"finishedButton", {0}, false},
+            {"unqueriedButton", {1}, false},
         };
         for (const Case& c : cases) {
             FilesFixture f;
@@ -427,7 +451,8 @@ class KeywordFilesTest : public QObject {
             bool wizard = false;
             WhenModalShown<CDialogExportSelectSeo>([&wizard, &c](CDialogExportSelectSeo* dialog) {
                 wizard = dialog->captionText() == QStringLiteral("导出向导") &&
-                         dialog->kind() == ExportKind::Paid;
+                         dialog->kind() == ExportKind::Paid && !dialog->withHistory();
+                if (c.history) QTest::mouseClick(dialog->historyBox(), Qt::LeftButton);
                 QTest::mouseClick(dialog->findChild<ui::CYButton*>(QString::fromUtf8(c.button)),
                                   Qt::LeftButton);
             });
@@ -445,6 +470,8 @@ class KeywordFilesTest : public QObject {
                 expected << cells.join(QLatin1Char('\t'));
             }
             QCOMPARE(ReadWorkbook(target), expected);
+            QCOMPARE(ReadWorkbook(target, 1).value(0),
+                     c.history ? QStringLiteral("排名历史") : QString());
             // No: the file stays closed.
             QVERIFY(f.opener.opened.empty());
         }
@@ -478,7 +505,7 @@ class KeywordFilesTest : public QObject {
         f.natural->list()->tickAll();
         f.chooser.answers = {f.file(QStringLiteral("no/such/folder/r.xlsx")),
                              f.file(QStringLiteral("r.xlsx"))};
-        f.notifier.answers = {true, true, true};
+        f.notifier.answers = {true, false, true, false, true};
         f.exportThrough(f.natural.get());
         QCOMPARE(f.notifier.messages, std::vector<std::string>{"导出失败，无法保存该文件！"});
         f.opener.setCode(ui::kOpenNoAssociation);

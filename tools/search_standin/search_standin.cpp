@@ -136,12 +136,15 @@ struct SearchStandin::Impl {
         const int pageNo = ParsePageNo(request.get_param_value("pn"));
         int resultIndex = 0;
         int keywordIndex = 0;
+        int check = 0;
         bool throttled = false;
         {
             const std::lock_guard lock(countMutex);
             resultIndex = ++resultRequests;
             keywordIndex = ++byKeyword[keyword];
             ++byKeywordPage[{keyword, pageNo}];
+            // A check starts with page 1; the later pages belong to the check that asked for it.
+            check = byKeywordPage[{keyword, 1}];
             throttled = OverRate(request, Clock::now());
         }
         const KeywordBehaviour* behaviour = BehaviourFor(world, keyword);
@@ -175,7 +178,7 @@ struct SearchStandin::Impl {
             return;
         }
 
-        PageResults results = ResultsFor(world, keyword, pageNo);
+        PageResults results = ResultsFor(world, keyword, pageNo, check);
         ResultPageContent content;
         content.keyword = keyword;
         content.pageNo = pageNo;

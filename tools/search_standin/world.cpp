@@ -214,27 +214,17 @@ PageResults GeneratedResults(const World& world, std::string_view keyword, int p
     return results;
 }
 
-bool ReadKeyword(const std::string& keyword, const Json::Value& entry, KeywordWorld& out,
-                 std::string& error) {
-    const std::string where = "keyword \"" + keyword + "\"";
-    if (!entry.isObject()) {
-        error = where + ": expected an object";
-        return false;
-    }
-    if (!CheckKeys(entry,
-                   {"pages", "ads", "fail_status", "fail_times", "drop_times", "delay_ms", "verify",
-                    "no_next", "truncate_at"},
-                   where, error)) {
-        return false;
-    }
+// The "pages" and "ads" of a keyword entry or of one of its later checks.
+bool ReadRound(const std::string& keyword, const Json::Value& entry, const std::string& where,
+               std::vector<std::vector<std::string>>& pages, AdSlots& ads, std::string& error) {
     if (entry.isMember("pages")) {
-        const Json::Value& pages = entry["pages"];
-        if (!pages.isArray()) {
+        const Json::Value& list = entry["pages"];
+        if (!list.isArray()) {
             error = where + ": \"pages\" must be a list";
             return false;
         }
         int pageNo = 0;
-        for (const Json::Value& page : pages) {
+        for (const Json::Value& page : list) {
             ++pageNo;
             const std::string pageWhere = where + " page " + std::to_string(pageNo);
             if (page.isInt()) {
@@ -243,30 +233,73 @@ bool ReadKeyword(const std::string& keyword, const Json::Value& entry, KeywordWo
                     error = pageWhere + ": a generated page holds 0 to 100 results";
                     return false;
                 }
-                out.pages.push_back(FillerPage(keyword, pageNo, page.asInt()));
+                pages.push_back(FillerPage(keyword, pageNo, page.asInt()));
             } else {
-                out.pages.emplace_back();
-                if (!ReadStringList(page, pageWhere, out.pages.back(), error)) {
+                pages.emplace_back();
+                if (!ReadStringList(page, pageWhere, pages.back(), error)) {
                     return false;
                 }
             }
         }
     }
     if (entry.isMember("ads")) {
-        const Json::Value& ads = entry["ads"];
-        if (!ads.isObject() || !CheckKeys(ads, {"top", "bottom", "right"}, where + " ads", error)) {
+        const Json::Value& blocks = entry["ads"];
+        if (!blocks.isObject() ||
+            !CheckKeys(blocks, {"top", "bottom", "right"}, where + " ads", error)) {
             if (error.empty()) {
                 error = where + ": \"ads\" must be an object";
             }
             return false;
         }
         for (const auto& [key, list] :
-             {std::pair{"top", &out.ads.top}, std::pair{"bottom", &out.ads.bottom},
-              std::pair{"right", &out.ads.right}}) {
-            if (ads.isMember(key) &&
-                !ReadStringList(ads[key], where + " ads." + key, *list, error)) {
+             {std::pair{"top", &ads.top}, std::pair{"bottom", &ads.bottom},
+              std::pair{"right", &ads.right}}) {
+            if (blocks.isMember(key) &&
+                !ReadStringList(blocks[key], where + " ads." + key, *list, error)) {
                 return false;
             }
+        }
+    }
+    return true;
+}
+
+bool ReadKeyword(const std::string& keyword, const Json::Value& entry, KeywordWorld& out,
+                 std::string& error) {
+    const std::string where = "keyword \"" + keyword + "\"";
+    if (!entry.isObject()) {
+        error = where + ": expected an object";
+        return false;
+    }
+    if (!CheckKeys(entry,
+                   {"pages", "ads", "later_checks", "fail_status", "fail_times", "drop_times",
+                    "delay_ms", "verify", "no_next", "truncate_at"},
+                   where, error) ||
+        !ReadRound(keyword, entry, where, out.pages, out.ads, error)) {
+        return false;
+    }
+    if (entry.isMember("later_checks")) {
+        const Json::Value& later = entry["later_checks"];
+        if (!later.isArray()) {
+            error = where + ": \"later_checks\" must be a list";
+            return false;
+        }
+        int check = 1;
+        for (const Json::Value& round : later) {
+            const std::string roundWhere = where + " check " + std::to_string(++check);
+            if (!round.isObject()) {
+                error = roundWhere + ": expected an object";
+                return false;
+            }
+            // What a check leaves out stays as the check before it showed it.
+            KeywordRound next =
+                out.laterChecks.empty() ? KeywordRound{out.pages, out.ads} : out.laterChecks.back();
+            if (round.isMember("pages")) next.pages.clear();
+            if (round.isMember("ads")) next.ads = {};
+            if (!CheckKeys(round, {"pages", "ads"}, roundWhere, error) ||
+                !ReadRound(keyword, round, roundWhere, next.pages, next.ads, error)) {
+                return false;
+            }
+            out.laterChecks.push_back(std::move(next));
         }
     }
     KeywordBehaviour& behaviour = out.behaviour;
@@ -348,25 +381,30 @@ std::optional<World> LoadWorldFile(const std::string& path, std::string& error) 
     return world;
 }
 
-PageResults ResultsFor(const World& world, std::string_view keyword, int pageNo) {
+PageResults ResultsFor(const World& world, std::string_view keyword, int pageNo, int check) {
     const auto found = world.keywords.find(keyword);
     if (found == world.keywords.end()) {
         return GeneratedResults(world, keyword, pageNo);
     }
     const KeywordWorld& entry = found->second;
-    const int lastPage = std::max(kLastPage, static_cast<int>(entry.pages.size()));
+    // Check 1 shows the entry's own pages, checks 2, 3, ... its later ones, then round again.
+    const std::size_t round =
+        static_cast<std::size_t>(std::max(check, 1) - 1) % (entry.laterChecks.size() + 1);
+    const auto& pages = round == 0 ? entry.pages : entry.laterChecks[round - 1].pages;
+    const AdSlots& ads = round == 0 ? entry.ads : entry.laterChecks[round - 1].ads;
+    const int lastPage = std::max(kLastPage, static_cast<int>(pages.size()));
     PageResults results;
     if (pageNo < 1 || pageNo > lastPage) {
         return results;
     }
     results.hasNext = pageNo < lastPage && !entry.behaviour.noNext;
-    if (pageNo <= static_cast<int>(entry.pages.size())) {
-        results.organic = entry.pages[static_cast<std::size_t>(pageNo - 1)];
+    if (pageNo <= static_cast<int>(pages.size())) {
+        results.organic = pages[static_cast<std::size_t>(pageNo - 1)];
     } else {
         results.organic = FillerPage(keyword, pageNo, kResultsPerPage);
     }
     if (pageNo == 1) {
-        results.ads = entry.ads;
+        results.ads = ads;
     }
     return results;
 }

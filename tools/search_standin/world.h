@@ -27,9 +27,18 @@ struct KeywordBehaviour {
     long long truncateAt = -1;  // >= 0: the body is cut to this many bytes (a complete response)
 };
 
+// What the result pages of one check of a keyword show.
+struct KeywordRound {
+    std::vector<std::vector<std::string>> pages;  // displayed organic addresses per page
+    AdSlots ads;                                  // shown on page 1
+};
+
 struct KeywordWorld {
     std::vector<std::vector<std::string>> pages;  // displayed organic addresses per page
     AdSlots ads;                                  // shown on page 1
+    // The pages of the keyword's second, third, ... check, so ranks move between runs; after
+    // the last one the checks start again with `pages` and `ads`.
+    std::vector<KeywordRound> laterChecks;
     KeywordBehaviour behaviour;
 };
 
@@ -49,9 +58,10 @@ struct PageResults {
     bool hasNext = false;
 };
 
-// The results page `pageNo` (1-based) shows for `keyword`: the world's entry when it has one,
-// otherwise generated from the keyword's hash with the planted sites placed in it.
-PageResults ResultsFor(const World& world, std::string_view keyword, int pageNo);
+// The results page `pageNo` (1-based) shows for `keyword` in its `check`-th check (1-based,
+// counted by its page-1 requests): the world's entry when it has one, otherwise generated from
+// the keyword's hash with the planted sites placed in it.
+PageResults ResultsFor(const World& world, std::string_view keyword, int pageNo, int check = 1);
 
 // The keyword's behaviour, or nullptr for keywords the world does not list.
 const KeywordBehaviour* BehaviourFor(const World& world, std::string_view keyword);
