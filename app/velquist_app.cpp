@@ -16,6 +16,7 @@
 #include "core/host_config.h"
 #include "core/schema.h"
 #include "engine/http_client.h"
+#include "engine/query_run.h"
 #include "services/update_check.h"
 #include "services/update_package.h"
 #include "ui/dialog_about.h"
@@ -149,6 +150,9 @@ int RunVelquist(const StartupOptions& options, ui::MainWindowHooks hooks) {
             exitCode = window.run();
         }
     }
+    // The exit has waited for the run to end; its last workers are leaving their threads. One
+    // still stuck in a transfer after that wait is left to the end of the process.
+    JoinWorkers(std::chrono::seconds(2));
     CHttpClient::RemoveTlsLocks();
     startupConnection.close();
     return exitCode;

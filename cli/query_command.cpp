@@ -337,6 +337,8 @@ int RunQuery(CliContext& context, Arguments args) {
     // A Ctrl-C that came before the run set its flag still stops it.
     if (g_interrupts.load() > 0) RequestStop(page);
     listener.waitForEnd();
+    // The last worker is letting go of its thread; the process must not exit under it.
+    JoinWorkers(std::chrono::seconds(10));
     sigaction(SIGINT, &previousInt, nullptr);
     sigaction(SIGTERM, &previousTerm, nullptr);
 

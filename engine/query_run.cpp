@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <ctime>
 #include <iostream>
+#include <memory>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -208,7 +210,71 @@ bool StoreResults(DbConnection& db, const STRUCT_WORD& item, bool natural) {
     return tx.commit();
 }
 
+// The workers are not joined by the run: it ends when the last one lets go of its page. They are
+// kept here instead of being detached, so that a program can wait for the ended ones to have
+// left before it exits; a thread still finishing while the process tears down its libraries
+// (OpenSSL frees its per-thread state at exit, and so does the thread) is a double free.
+class WorkerThreads {
+  public:
+    void start(WorkerProc worker, QueryPage* page) {
+        auto ended = std::make_shared<std::atomic<bool>>(false);
+        std::thread thread([worker, page, ended] {
+            worker(page);
+            ended->store(true);
+        });
+        std::lock_guard lock(m_mutex);
+        m_threads.push_back({std::move(thread), std::move(ended)});
+    }
+
+    bool allEnded() {
+        std::lock_guard lock(m_mutex);
+        return std::all_of(m_threads.begin(), m_threads.end(),
+                           [](const Worker& worker) { return worker.ended->load(); });
+    }
+
+    void joinEnded() {
+        std::vector<std::thread> done;
+        {
+            std::lock_guard lock(m_mutex);
+            for (auto it = m_threads.begin(); it != m_threads.end();) {
+                if (it->ended->load()) {
+                    done.push_back(std::move(it->thread));
+                    it = m_threads.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+        }
+        // Their work is over; what remains is the thread's own exit.
+        for (std::thread& thread : done) thread.join();
+    }
+
+  private:
+    struct Worker {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> ended;
+    };
+    std::mutex m_mutex;
+    std::vector<Worker> m_threads;  // guarded by m_mutex
+};
+
+WorkerThreads& Workers() {
+    // Never destroyed: a worker of a run cut short at exit may still be running then.
+    static auto* threads = new WorkerThreads;
+    return *threads;
+}
+
 }  // namespace
+
+void JoinEndedWorkers() { Workers().joinEnded(); }
+
+bool JoinWorkers(std::chrono::milliseconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!Workers().allEnded() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    Workers().joinEnded();
+    return Workers().allEnded();
+}
 
 int StartWorkers(QueryPage& page, WorkerProc worker) {
     // libcurl's global set-up is not thread-safe: it must be done before the workers exist.
@@ -220,10 +286,11 @@ int StartWorkers(QueryPage& page, WorkerProc worker) {
     // (a stop, an empty queue) must never see the count reach zero while others are to come.
     page.liveWorkers.store(planned);
     const auto afterStart = page.afterWorkerStart;
+    JoinEndedWorkers();  // the workers of earlier runs
     int started = 0;
     for (int i = 0; i < planned; ++i) {
         try {
-            std::thread(worker, &page).detach();
+            Workers().start(worker, &page);
             ++started;
         } catch (const std::system_error&) {
             // This place was counted and is not there to give back; the last release ends the run.

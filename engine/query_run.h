@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -63,11 +64,19 @@ class QueryPage {
 
 using WorkerProc = void (*)(QueryPage* page);
 
-// Starts up to five detached workers, never more than there are queued items. The caller has
+// Starts up to five workers, never more than there are queued items; nobody joins them for the
+// run (see JoinEndedWorkers). The caller has
 // filled the queue, set the running flag and cleared the finished flag. Returns how many started.
 // "Run ended" is delivered exactly once, by the last worker to stop touching the page (or by the
 // last failed start), and the finished flag is set after that event has returned.
 int StartWorkers(QueryPage& page, WorkerProc worker);
+
+// Waits for the workers whose work is over (their run may have ended) to have left their
+// threads. A program calls it before it exits; workers still working are left alone.
+void JoinEndedWorkers();
+// Waits at most `limit` for every worker to end its work, then as JoinEndedWorkers. True when
+// none is left working.
+bool JoinWorkers(std::chrono::milliseconds limit);
 
 void NaturalWorker(QueryPage* page);
 void PaidWorker(QueryPage* page);

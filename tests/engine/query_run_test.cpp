@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <condition_variable>
+#include <filesystem>
 #include <thread>
 
 #include "core/database.h"
@@ -109,6 +110,9 @@ class QueryRunTest : public ::testing::Test {
     void TearDown() override {
         for (int i = 0; i < 3000 && !finished.load(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        // And no worker thread outlives the test, so none is still exiting when the program
+        // does.
+        EXPECT_TRUE(JoinWorkers(std::chrono::seconds(30)));
     }
 
     TempDatabase db;
@@ -144,6 +148,26 @@ TEST_F(QueryRunTest, SevenKeywordsGiveSevenEventsThenOneEndAndStoreEveryResult) 
     // Four seconds between the keywords of one worker, as long as the run goes.
     const auto waits = sleeper.waits();
     EXPECT_GE(std::count(waits.begin(), waits.end(), 4000), 2);
+}
+
+int ThreadCount() {
+    return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                                          std::filesystem::directory_iterator{}));
+}
+
+// A program that exits right after a run's end must not have a worker still leaving its thread:
+// the thread's own clean-up would run against libraries the exit is tearing down.
+TEST_F(QueryRunTest, AfterTheEndNoWorkerThreadIsLeftOnceJoined) {
+    StandinFixture standin(World(5, 0));
+    InsertKeywords(db.path(), 5, false);
+    const int before = ThreadCount();
+    RecordingListener listener;
+    QueryPage page(QueryKind::Natural, listener);
+    configure(page, standin);
+    ASSERT_EQ(BeginQueryRun(page, Items(5)), 5);
+    ASSERT_TRUE(listener.waitForEnd(std::chrono::seconds(60)));
+    EXPECT_TRUE(JoinWorkers(std::chrono::seconds(10)));
+    EXPECT_EQ(ThreadCount(), before);
 }
 
 TEST_F(QueryRunTest, PaidRunStoresSlotsAndUsesTheShortPause) {

@@ -118,6 +118,9 @@ TEST(RankHistoryStoreTest, RunAppendsOneHistoryRowPerKeywordAndEnabledSiteWithTh
         }
         BeginQueryRun(page, std::move(items));
         ASSERT_TRUE(listener.waitForEnd());
+        // The last worker sets `finished` after the end event: it must be done before the flag
+        // goes out of scope.
+        ASSERT_TRUE(JoinWorkers(std::chrono::seconds(30)));
     }
     // Each run's keywords have their checks once per enabled site, equal to the live rows.
     for (const bool paid : {false, true}) {
