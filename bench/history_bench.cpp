@@ -25,6 +25,7 @@
 #include "core/user_notifier.h"
 #include "engine/query_run.h"
 #include "records/rank_history.h"
+#include "run_end_waiter.h"
 #include "tools/search_standin/search_standin.h"
 
 namespace {
@@ -39,26 +40,6 @@ constexpr int kStoreRounds = 10;  // alternating blocks of stores with and witho
 constexpr int kStoresPerBlock = 20;
 constexpr int kRunKeywords = 10;
 constexpr int kRunPages = 2;
-
-// Wakes the bench when the run has ended.
-class RunEndWaiter final : public QueryRunListener {
-  public:
-    void keywordFinished(QueryKind, std::unique_ptr<STRUCT_WORD>) override {}
-    void runEnded(QueryKind) override {
-        std::lock_guard lock(m_mutex);
-        m_ended = true;
-        m_cv.notify_all();
-    }
-    void wait() {
-        std::unique_lock lock(m_mutex);
-        m_cv.wait(lock, [this] { return m_ended; });
-    }
-
-  private:
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    bool m_ended = false;  // guarded by m_mutex
-};
 
 double SecondsOf(const std::function<void()>& work) {
     const auto start = Clock::now();
@@ -302,7 +283,8 @@ int main() {
     for (const double s : without) sumWithout += s;
     fmt::print(
         "store of one keyword x {} sites, {} each: with history median {:.2f} ms, "
-        "without {:.2f} ms; ratio of medians {:.3f}, of totals {:.3f} (the store alone; the run is below)\n",
+        "without {:.2f} ms; ratio of medians {:.3f}, of totals {:.3f} (the store alone; the run is "
+        "below)\n",
         kSites, with.size(), Median(with) * 1e3, Median(without) * 1e3,
         Median(with) / Median(without), sumWith / sumWithout);
 
@@ -317,7 +299,7 @@ int main() {
         fmt::print(stderr, "stand-in: {}\n", server.lastError());
         return 1;
     }
-    RunEndWaiter listener;
+    bench::RunEndWaiter listener;
     QueryPage page(QueryKind::Natural, listener);
     page.databasePath = path;
     for (int s = 0; s < kSites; ++s) page.sites.push_back({Site(s), 1});

@@ -10,6 +10,7 @@
 #include "core/schema.h"
 #include "engine/http_client.h"
 #include "engine/query_run.h"
+#include "run_end_waiter.h"
 #include "tools/search_standin/search_standin.h"
 
 using namespace velquist;
@@ -21,29 +22,6 @@ constexpr int kKeywords = 20;
 constexpr int kPages = 5;
 constexpr double kPageWaitSeconds = 0.2;     // between the pages of one keyword
 constexpr double kKeywordWaitSeconds = 4.0;  // after each keyword of a worker while the run goes
-
-class EndWaiter final : public QueryRunListener {
-  public:
-    void keywordFinished(QueryKind, std::unique_ptr<STRUCT_WORD>) override {
-        std::lock_guard lock(m_mutex);
-        ++finished;
-    }
-    void runEnded(QueryKind) override {
-        std::lock_guard lock(m_mutex);
-        m_ended = true;
-        m_cv.notify_all();
-    }
-    void wait() {
-        std::unique_lock lock(m_mutex);
-        m_cv.wait(lock, [this] { return m_ended; });
-    }
-    int finished = 0;
-
-  private:
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    bool m_ended = false;
-};
 
 }  // namespace
 
@@ -64,7 +42,7 @@ int main() {
         return 1;
     }
 
-    EndWaiter listener;
+    bench::RunEndWaiter listener;
     QueryPage page(QueryKind::Natural, listener);
     page.databasePath = db;
     page.sites = {
@@ -89,7 +67,7 @@ int main() {
     const double floor = perWorker * ((kPages - 1) * kPageWaitSeconds + kKeywordWaitSeconds);
     std::printf("natural run: %d keywords x %d pages, %d workers, %d requests\n", kKeywords, kPages,
                 QueryPage::kMaxWorkers, server.requestCount());
-    std::printf("keywords finished: %d\n", listener.finished);
+    std::printf("keywords finished: %d\n", listener.finished());
     std::printf("wall time:     %.2f s\n", took.count());
     std::printf("pacing floor:  %.2f s  (%d keywords per worker x (%d x 0.2 s + 4 s))\n", floor,
                 perWorker, kPages - 1);
