@@ -59,9 +59,7 @@ std::optional<StartupOptions> ParseArguments(const QStringList& arguments, QStri
             if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty()) return std::nullopt;
             return arguments[++i];
         };
-        if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
-            options.help = true;
-        } else if (argument == QLatin1String("--data-dir")) {
+        if (argument == QLatin1String("--data-dir")) {
             const auto folder = value();
             if (!folder) {
                 *error = QStringLiteral("--data-dir needs a folder");
@@ -230,16 +228,10 @@ bool SaveRunningPages(ui::CVelquistDlg& window, const QString& folder, const QSt
 // The rank history of the natural page's first keyword, which the running pictures have checked
 // twice by now.
 bool SaveRankHistory(ui::CVelquistDlg& window, const QString& folder) {
-    const auto* natural = qobject_cast<const ui::CDialogSeo*>(window.page(ui::PageTab::Natural));
+    auto* natural = qobject_cast<ui::CDialogSeo*>(window.page(ui::PageTab::Natural));
     if (!natural || natural->rows().empty()) return true;
-    const HistoryKey key{RankKind::Natural, natural->rows().front().keyword, "", ""};
-    const auto series = LoadRankSeries(window.settings().paths.databasePath, key);
-    if (!series) return false;
-    std::vector<std::string> sites;
-    for (const PromotionSite& site : Process().promotionSites())
-        if (site.selected) sites.push_back(site.url);
-    ui::CDialogRankHistory history(key, sites, *series, &window);
-    return SaveDialog(history, folder, "dialog-rank-history");
+    const auto history = natural->rankHistoryDialog(0);
+    return history && SaveDialog(*history, folder, "dialog-rank-history");
 }
 
 }  // namespace

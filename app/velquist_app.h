@@ -14,7 +14,6 @@ namespace velquist::app {
 struct StartupOptions {
     std::optional<std::string> dataFolder;    // --data-dir: instead of documents + "/Velquist"
     std::optional<QString> screenshotFolder;  // --screenshot-dir: save pictures, then quit
-    bool help = false;
 };
 
 // Morvane's command line; nullopt with `error` set when it cannot be used.

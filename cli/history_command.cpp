@@ -55,12 +55,6 @@ std::string KeywordTitle(const HistoryKey& key) {
     return key.keyword + " [" + key.plan + " / " + key.unit + "]";
 }
 
-std::string TsvCell(std::string text) {
-    std::replace_if(
-        text.begin(), text.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
-    return text;
-}
-
 std::string ChangeText(const RankChange& change) {
     if (change.before.state == RankState::NotFound) return "新上榜";
     if (change.after.state == RankState::NotFound) return "掉出";

@@ -19,14 +19,6 @@ bool IsWide(char32_t cp) {
            (cp >= 0x20000 && cp <= 0x3FFFD);
 }
 
-// TSV cells cannot hold tabs or line breaks; they become spaces.
-std::string TsvCell(const std::string& text) {
-    std::string cell = text;
-    std::replace_if(
-        cell.begin(), cell.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
-    return cell;
-}
-
 Json::Value JsonRow(const Table& table, const std::vector<std::string>& row) {
     Json::Value object(Json::objectValue);
     auto cell = [&](std::size_t c) { return c < row.size() ? row[c] : std::string(); };
@@ -79,6 +71,13 @@ std::size_t DisplayWidth(const std::string& utf8) {
         i += len;
     }
     return width;
+}
+
+std::string TsvCell(const std::string& text) {
+    std::string cell = text;
+    std::replace_if(
+        cell.begin(), cell.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
+    return cell;
 }
 
 void PrintTable(std::ostream& out, const Table& table, OutputFormat format) {

@@ -47,7 +47,8 @@ int RunSettings(CliContext& context, Arguments args) {
     }
     const int pages = settings.readPageCount(Process().pageCount.load());
     Process().pageCount = pages;
-    PrintTable(*context.out, Table{{"PageNum"}, {{std::to_string(pages)}}, {{"pages", true}}}, context.format);
+    PrintTable(*context.out, Table{{"PageNum"}, {{std::to_string(pages)}}, {{"pages", true}}},
+               context.format);
     return kExitOk;
 }
 

@@ -110,9 +110,8 @@ int RunUpdate(CliContext& context, Arguments args) {
     if (!context.prepareDatabase()) return kExitRefused;
 
     CHttpDownFile downloader(context.notifier);
-    auto running = std::async(std::launch::async, [&] {
-        return DownloadUpdate(check.offer, context.paths, downloader);
-    });
+    auto running = std::async(
+        std::launch::async, [&] { return DownloadUpdate(check.offer, context.paths, downloader); });
     ProgressLine progress(*context.err);
     const auto started = std::chrono::steady_clock::now();
     const auto show = [&] {
@@ -126,9 +125,10 @@ int RunUpdate(CliContext& context, Arguments args) {
     if (result.download.ok()) show();
     progress.end();
     if (!result.ok())
-        return context.refuse(std::string("velquist: the update could not be downloaded: ") +
-                              DownloadResultText(result.download.result) +
-                              (result.download.detail.empty() ? "" : " (" + result.download.detail + ")"));
+        return context.refuse(
+            std::string("velquist: the update could not be downloaded: ") +
+            DownloadResultText(result.download.result) +
+            (result.download.detail.empty() ? "" : " (" + result.download.detail + ")"));
     if (!result.versionRecorded)
         *context.err << "velquist: the new version could not be noted in "
                      << context.paths.databasePath << '\n';

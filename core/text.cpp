@@ -113,13 +113,15 @@ int DecimalToInt(std::string_view text) {
     return static_cast<int>(value);
 }
 
-std::string LocalTimeText() {
-    const std::time_t now = std::time(nullptr);
+std::string LocalTimeText() { return FormatLocalTime(std::time(nullptr)); }
+
+std::string FormatLocalTime(std::int64_t time) {
+    const std::time_t t = static_cast<std::time_t>(time);
     std::tm local{};
-    localtime_r(&now, &local);
-    char buffer[32];
-    const auto n = std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
-    return std::string(buffer, n);
+    if (!localtime_r(&t, &local)) return {};
+    char text[32];
+    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return std::string(text, length);
 }
 
 bool IsValidUtf8(std::string_view text) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -34,6 +35,8 @@ int DecimalToInt(std::string_view text);
 
 // Current local time as "%Y-%m-%d %H:%M:%S".
 std::string LocalTimeText();
+// A time (seconds since 1970) as local "%Y-%m-%d %H:%M:%S"; "" for a time that has no such form.
+std::string FormatLocalTime(std::int64_t time);
 
 // True when every byte sequence is well-formed UTF-8.
 bool IsValidUtf8(std::string_view text);

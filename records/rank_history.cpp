@@ -502,15 +502,6 @@ std::optional<long long> PruneRankHistory(const std::string& dbPath, std::int64_
     return removed;
 }
 
-std::string FormatLocalTime(std::int64_t time) {
-    const std::time_t t = static_cast<std::time_t>(time);
-    std::tm local{};
-    if (!localtime_r(&t, &local)) return {};
-    char text[32];
-    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    return std::string(text, length);
-}
-
 std::optional<std::int64_t> ParseLocalTime(std::string_view text) {
     // Fixed positions only: "2026-3-1" or trailing text would make a date the user did not mean.
     const bool dateOnly = text.size() == 10;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/database.h"
+#include "core/text.h"  // FormatLocalTime: the times the history gives back
 
 namespace velquist {
 
@@ -175,8 +176,6 @@ std::optional<std::vector<RankChange>> LoadRankChanges(
 // in one write transaction. Returns the rows removed.
 std::optional<long long> PruneRankHistory(const std::string& dbPath, std::int64_t before);
 
-// Local time as "%Y-%m-%d %H:%M:%S", the form of the live `time` column.
-std::string FormatLocalTime(std::int64_t time);
 // "YYYY-MM-DD" (local midnight) or "YYYY-MM-DD HH:MM:SS" in local time; nullopt for anything
 // else, or a date that does not exist.
 std::optional<std::int64_t> ParseLocalTime(std::string_view text);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -172,10 +173,13 @@ class CompoundFile {
 // whether the workbook can be read.
 std::vector<MergedArea> ReadMergedAreas(const std::string& path) {
     std::vector<MergedArea> areas;
+    // Sized before it is read: a file too large to look into is never taken into memory.
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (error || size > kMaxWorkbookPartBytes) return areas;
     std::ifstream in(path, std::ios::binary);
-    std::string bytes;
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (bytes.size() > kMaxWorkbookPartBytes) return areas;
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    if (!in.read(bytes.data(), static_cast<std::streamsize>(size))) return areas;
     CompoundFile file(std::move(bytes));
     const auto workbook = file.stream(u"Workbook");
     if (!workbook) return areas;

@@ -229,19 +229,10 @@ void CDialogLeft::deleteTicked() {
         return;
     }
     if (deleting()) return;
-    // A ticked plan goes whole; units count only where their plan stays.
-    std::vector<int> plans;
-    std::vector<int> units;
-    QTreeWidgetItem* root = rootItem();
-    for (int i = 0; root && i < root->childCount(); ++i) {
-        const QTreeWidgetItem* plan = root->child(i);
-        if (isTicked(plan)) {
-            plans.push_back(plan->data(0, kIdRole).toInt());
-            continue;
-        }
-        for (int j = 0; j < plan->childCount(); ++j)
-            if (isTicked(plan->child(j))) units.push_back(plan->child(j)->data(0, kIdRole).toInt());
-    }
+    // A ticked plan goes whole; units count only where their plan stays: what the list shows.
+    const TreeFilter chosen = filter();
+    const std::vector<int>& plans = chosen.planIds;
+    const std::vector<int>& units = chosen.unitIds;
     if (plans.empty() && units.empty()) {
         Notifier().showMessage(kNoPlanOrUnitTicked);
         return;

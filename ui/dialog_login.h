@@ -38,8 +38,6 @@ class CLoginDialog : public CYUiEntity {
         kRegisterLink = 1073,
         kCloseButton = 32776,
     };
-    // The worker's hand-over of a finished login to the dialog's thread.
-    static constexpr int kLoginAnswerMessage = 1337;
 
     explicit CLoginDialog(LoginSettings settings, QWidget* parent = nullptr);
     // Waits for a login still on its way (the dialog refuses to close while one is).

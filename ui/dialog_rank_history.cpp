@@ -93,8 +93,6 @@ std::vector<std::pair<qint64, QString>> TimeTicks(std::int64_t first, std::int64
     return ticks;
 }
 
-namespace {}  // namespace
-
 RankAxisScale::RankAxisScale(RankKind kind, const std::vector<SiteSeries>& series) : m_kind(kind) {
     for (const SiteSeries& site : series)
         for (const HistoryPoint& point : site.points) {
@@ -145,7 +143,7 @@ std::vector<std::pair<int, QString>> RankAxisScale::labels() const {
 
 CDialogRankHistory::CDialogRankHistory(const HistoryKey& key, const std::vector<std::string>& sites,
                                        const std::vector<SiteSeries>& series, QWidget* parent)
-    : CYUiEntity(parent), m_kind(key.kind) {
+    : CYUiEntity(parent) {
     setObjectName(QStringLiteral("rankHistoryDialog"));
     setFixedSize(kWidth, kHeight);
     setupSkin(Mode::Dialog);

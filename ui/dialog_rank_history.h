@@ -76,7 +76,6 @@ class CDialogRankHistory : public CYUiEntity {
                     const RankAxisScale& scale);
     void buildTable(const std::vector<std::string>& sites, const std::vector<SiteSeries>& series);
 
-    RankKind m_kind;
     QChartView* m_chartView = nullptr;
     QTableWidget* m_table = nullptr;
 };

@@ -65,6 +65,7 @@ CDialogSem::CDialogSem(RankingPageContext context, QWidget* parent) : CYUiEntity
     m_splitter->setColumnInfo(1, Process().rightPaneWidth, Process().rightPaneMinimum);
 
     m_left->setBusyProbe([right = m_right] { return right->runActive(); });
+    m_right->m_tree = m_left;
     connect(m_left, &CDialogLeft::filterChanged, this,
             [this] { m_right->setTreeFilter(m_left->filter()); });
     connect(m_right, &CDialogRight::keywordsAdded, this, &CDialogSem::reloadAfterAdd);

@@ -38,9 +38,13 @@ class CDialogRight : public CRankingListPage {
     void openAddDialog() override;
     // Imported keywords may bring new plans and units: the page reads the tree again first.
     void keywordsImported(int added) override { emit keywordsAdded(added); }
+    // The tree's delete reloads the list when it ends, which would replace the rows of a run.
+    bool surroundingWorkGoing() const override { return m_tree && m_tree->deleting(); }
 
   private:
+    friend class CDialogSem;
     TreeFilter m_filter;
+    const CDialogLeft* m_tree = nullptr;  // the tree beside the pane, set by the page
 };
 
 // "推广排名": the account tree on the left and the paid keyword pane on the right, with a

@@ -73,8 +73,8 @@ void CDialogUpdateDownload::drawExtras(QPainter& painter) {
     if (m_bar.isNull()) {
         painter.fillRect(done, kStatusText);
     } else {
-        painter.drawPixmap(done, m_bar, QRect(0, 0, filled * m_bar.width() / kBarArea.width(),
-                                              m_bar.height()));
+        painter.drawPixmap(done, m_bar,
+                           QRect(0, 0, filled * m_bar.width() / kBarArea.width(), m_bar.height()));
     }
 }
 

@@ -439,7 +439,8 @@ void CRankingListPage::onStartStop() {
     if (ticked.empty()) return refuseStart(kTickKeywordFirst);
     // A run of the other kind in this window, a delete or an import under way, or a run of this
     // kind in another copy of the program: each would clash with this one.
-    if (deleting() || importing() || Process().queryRunning || !Process().queryFinished)
+    if (deleting() || importing() || surroundingWorkGoing() || Process().queryRunning ||
+        !Process().queryFinished)
         return refuseStart(kQueryBusy);
     auto lock = QueryRunLock::tryAcquire(m_context.paths.dataFolder, m_kind);
     if (!lock) return refuseStart(kQueryBusy);
@@ -676,19 +677,22 @@ void CRankingListPage::showRightClickMenu(int row, QPoint globalPos) {
     m_rowMenu->popup(globalPos);
 }
 
-void CRankingListPage::showRankHistory(int row) {
-    if (row < 0 || row >= static_cast<int>(m_rows.size())) return;
+std::unique_ptr<CDialogRankHistory> CRankingListPage::rankHistoryDialog(int row) {
+    if (row < 0 || row >= static_cast<int>(m_rows.size())) return nullptr;
     const HistoryKey key = RowHistoryKey(m_kind, m_rows[static_cast<std::size_t>(row)]);
     const auto series = LoadRankSeries(m_context.paths.databasePath, key);
     if (!series) {
         Notifier().showMessage(kRankHistoryReadFailed);
-        return;
+        return nullptr;
     }
     std::vector<std::string> sites;
     for (const PromotionSite& site : Process().promotionSites())
         if (site.selected) sites.push_back(site.url);
-    CDialogRankHistory dialog(key, sites, *series, this);
-    dialog.exec();
+    return std::make_unique<CDialogRankHistory>(key, sites, *series, this);
+}
+
+void CRankingListPage::showRankHistory(int row) {
+    if (const auto dialog = rankHistoryDialog(row)) dialog->exec();
 }
 
 void CRankingListPage::sortRows(int column, int direction) {

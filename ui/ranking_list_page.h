@@ -27,6 +27,7 @@ class QMenu;
 
 namespace velquist::ui {
 
+class CDialogRankHistory;
 class CMyReportControl;
 class CYButton;
 class RankingRun;
@@ -152,6 +153,10 @@ class CRankingListPage : public CYUiEntity, public QueryRunPage, private CReport
     bool importing() const { return m_importThread.joinable(); }
     bool exporting() const { return m_exportThread.joinable(); }
 
+    // The "排名历史" dialog of a row, not yet shown; nullptr (its message shown) when the
+    // history cannot be read.
+    std::unique_ptr<CDialogRankHistory> rankHistoryDialog(int row);
+
   public slots:
     // The start button: starts a run over the ticked rows, or stops the running one.
     void onStartStop();
@@ -207,6 +212,8 @@ class CRankingListPage : public CYUiEntity, public QueryRunPage, private CReport
     virtual void openAddDialog() = 0;
     // Keywords were added by an import: the list reloads with them ticked.
     virtual void keywordsImported(int added) { reloadAfterAdd(added); }
+    // Work of the page around the list that a run must not overlap (the paid tree's delete).
+    virtual bool surroundingWorkGoing() const { return false; }
     // Disables what must not change during a run; the subclass adds its own controls.
     virtual void setBusyLook(bool busy);
     // The right edge of the toolbar's last button.

@@ -7,7 +7,6 @@ namespace velquist::ui {
 
 ServiceSession::ServiceSession(const MainWindowSettings& settings)
     : m_loginSettings{settings.hosts, settings.paths.dataFolder, settings.paths.databasePath},
-      m_settingsPath(settings.paths.settingsPath),
       m_reporter(settings.hosts, settings.paths.settingsPath) {}
 
 std::optional<std::string> ServiceSession::login(QWidget* parent) {
@@ -26,11 +25,6 @@ void ServiceSession::startExitReport(std::function<void()> done) {
     m_reporter.startExitReport(std::move(done));
 }
 
-void ServiceSession::showFeedback(QWidget* parent) {
-    CDialogFeedback dialog(m_loginSettings.hosts, m_settingsPath, parent);
-    dialog.exec();
-}
-
 std::shared_ptr<ServiceSession> PlugServiceHooks(MainWindowHooks& hooks,
                                                  const MainWindowSettings& settings) {
     auto session = std::make_shared<ServiceSession>(settings);
@@ -40,8 +34,7 @@ std::shared_ptr<ServiceSession> PlugServiceHooks(MainWindowHooks& hooks,
         hooks.exitReport = [session](std::function<void()> done) {
             session->startExitReport(std::move(done));
         };
-    if (!hooks.feedback)
-        hooks.feedback = [session](QWidget* parent) { session->showFeedback(parent); };
+    if (!hooks.feedback) hooks.feedback = FeedbackHook(settings);
     return session;
 }
 

@@ -29,8 +29,6 @@ class ServiceSession {
     // The exit usage report on a thread of its own; `done` is called from that thread when the
     // request has ended, also when the network is down.
     void startExitReport(std::function<void()> done);
-    // The feedback dialog, modal.
-    void showFeedback(QWidget* parent);
 
     const CurrentAccount& account() const { return m_account; }
     bool holdsAccountLock() const { return m_lock && m_lock->held(); }
@@ -38,7 +36,6 @@ class ServiceSession {
 
   private:
     LoginSettings m_loginSettings;
-    std::string m_settingsPath;
     UsageReporter m_reporter;
     CurrentAccount m_account;           // GUI thread
     std::optional<AccountLock> m_lock;  // GUI thread; kept until the run ends

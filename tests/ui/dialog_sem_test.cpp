@@ -191,6 +191,22 @@ class DialogSemTest : public QObject {
         QVERIFY(f.notifier.messages.empty());
     }
 
+    // The tree's delete reloads the keyword list when it ends, so no paid run starts under it.
+    void aPaidRunDoesNotStartUnderTheTreesDelete() {
+        SemFixture f;
+        CDialogSem* page = f.open();
+        CDialogRight* pane = page->keywordPane();
+        QTRY_VERIFY(pane->list()->reportModel()->rowCount() > 0);
+        pane->list()->tickAll();
+        f.notifier.answers = {true};
+        page->treePane()->treeMenu()->actions().at(0)->trigger();
+        QVERIFY(page->treePane()->deleting());
+        QTest::mouseClick(pane->tool(CRankingListPage::kStart), Qt::LeftButton);
+        QCOMPARE(f.notifier.messages, std::vector<std::string>{"正在查排名，请稍后再试。"});
+        QVERIFY(!pane->runActive());
+        QTRY_VERIFY(!page->treePane()->deleting());
+    }
+
     void theSplitterComesBackToItsWidthAndKeepsItsMinimum() {
         SemFixture f;
         CDialogSem* page = f.open();
