@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "cli/commands.h"
+#include "engine/rank_types.h"
 #include "records/rank_history.h"
 #include "records/site_records.h"
 
@@ -41,8 +42,6 @@ DATE is YYYY-MM-DD (midnight) or "YYYY-MM-DD HH:MM:SS", in local time.
 )";
 
 constexpr const char* kReadFailed = "velquist: the rank history could not be read";
-// A paid result in the right column carries its slot + 50 as its rank number.
-constexpr int kRightColumnOffset = 50;
 
 int Usage(CliContext& context, const std::string& problem = {}) {
     if (!problem.empty()) *context.err << "velquist: " << problem << '\n';

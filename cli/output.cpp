@@ -7,17 +7,11 @@
 #include <memory>
 #include <ostream>
 
+#include "core/text.h"
+
 namespace velquist::cli {
 
 namespace {
-
-bool IsWide(char32_t cp) {
-    return (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) ||
-           (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
-           (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
-           (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x1F300 && cp <= 0x1FAFF) ||
-           (cp >= 0x20000 && cp <= 0x3FFFD);
-}
 
 Json::Value JsonRow(const Table& table, const std::vector<std::string>& row) {
     Json::Value object(Json::objectValue);
@@ -48,30 +42,6 @@ Json::Value JsonRow(const Table& table, const std::vector<std::string>& row) {
 }
 
 }  // namespace
-
-std::size_t DisplayWidth(const std::string& utf8) {
-    std::size_t width = 0;
-    for (std::size_t i = 0; i < utf8.size();) {
-        const auto c = static_cast<unsigned char>(utf8[i]);
-        char32_t cp = c;
-        std::size_t len = 1;
-        if (c >= 0xF0) {
-            len = 4;
-            cp = c & 0x07;
-        } else if (c >= 0xE0) {
-            len = 3;
-            cp = c & 0x0F;
-        } else if (c >= 0xC0) {
-            len = 2;
-            cp = c & 0x1F;
-        }
-        for (std::size_t k = 1; k < len && i + k < utf8.size(); ++k)
-            cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-        width += IsWide(cp) ? 2 : 1;
-        i += len;
-    }
-    return width;
-}
 
 std::string TsvCell(const std::string& text) {
     std::string cell = text;

@@ -30,7 +30,5 @@ void PrintTable(std::ostream& out, const Table& table, OutputFormat format);
 // TSV cells cannot hold tabs or line breaks; they become spaces.
 std::string TsvCell(const std::string& text);
 
-// Columns a terminal gives the text: CJK and other wide characters take two.
-std::size_t DisplayWidth(const std::string& utf8);
 
 }  // namespace velquist::cli

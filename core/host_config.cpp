@@ -83,8 +83,10 @@ std::optional<int> ParseHttpTimeout(std::string_view text) {
 }
 
 std::string ServiceBaseUrl(const std::string& host) {
-    if (host.find("://") != std::string::npos) return host;
-    return "http://" + host;
+    std::string base = host.find("://") != std::string::npos ? host : "http://" + host;
+    // Paths are appended with their own "/".
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    return base;
 }
 
 }  // namespace velquist

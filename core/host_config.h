@@ -30,7 +30,8 @@ struct HostConfig {
 // nullopt (a slip such as "5abc" or a huge number must not become a limit nobody asked for).
 std::optional<int> ParseHttpTimeout(std::string_view text);
 
-// A vendor host as a base URL: kept as it is when it names a scheme, else "http://" + host.
+// A vendor host as a base URL: kept as it is when it names a scheme, else "http://" + host;
+// without a trailing "/", since every path is appended with its own.
 std::string ServiceBaseUrl(const std::string& host);
 
 }  // namespace velquist

@@ -159,6 +159,11 @@ bool SyncSchema(const std::string& databasePath, const std::string& script, int 
 }
 
 bool EnsureRankHistoryTables(const std::string& databasePath) {
+    DbConnection db;
+    return db.open(databasePath) && EnsureRankHistoryTables(db);
+}
+
+bool EnsureRankHistoryTables(DbConnection& db) {
     // Keywords are kept by name, so a keyword deleted and added again continues its history and
     // a reused keywordId never inherits another keyword's. Rows are keyed keyword, time, site:
     // one keyword's checks lie together in time order, and a run's append touches one page.
@@ -174,8 +179,6 @@ bool EnsureRankHistoryTables(const std::string& databasePath) {
         "rankNum INTEGER NOT NULL, state INTEGER NOT NULL, "
         "PRIMARY KEY (historyKeywordId, time, siteId)) WITHOUT ROWID",
     };
-    DbConnection db;
-    if (!db.open(databasePath)) return false;
     // Only a database that lacks them takes the write lock, so a start never waits on a run.
     if (ReadSingleInt(db,
                       "SELECT COUNT(*) FROM sqlite_master WHERE type='table' AND name IN "
@@ -214,7 +217,7 @@ bool PrepareDatabase(const std::string& dataFolder, const std::string& databaseF
         return false;
     }
     // A database that cannot take the history tables still serves reads; its stores fail then.
-    EnsureRankHistoryTables(databasePath);
+    EnsureRankHistoryTables(db);
     return true;
 }
 

@@ -6,6 +6,8 @@
 
 namespace velquist {
 
+class DbConnection;
+
 // The built-in schema script: "begin;", the CREATE statements with bracketed names, "commit;".
 const std::string& BuiltinSchemaScript();
 
@@ -28,6 +30,8 @@ bool PrepareDatabase(const std::string& dataFolder, const std::string& databaseF
 // beside the product's tables, outside its script, so the sync never sees them; PrepareDatabase
 // runs this after the sync. False when they could not be created (e.g. a read-only folder).
 bool EnsureRankHistoryTables(const std::string& databasePath);
+// The same on a connection the caller has open.
+bool EnsureRankHistoryTables(DbConnection& db);
 
 inline constexpr const char* kDatabaseOpenFailed = "数据库打开失败！";
 

@@ -38,6 +38,9 @@ std::string LocalTimeText();
 // A time (seconds since 1970) as local "%Y-%m-%d %H:%M:%S"; "" for a time that has no such form.
 std::string FormatLocalTime(std::int64_t time);
 
+// Columns a terminal gives the text: CJK and other wide characters take two.
+std::size_t DisplayWidth(const std::string& utf8);
+
 // True when every byte sequence is well-formed UTF-8.
 bool IsValidUtf8(std::string_view text);
 

@@ -35,7 +35,7 @@ bool MatchAdBlock(STRUCT_SITE& site, const std::string& block, const std::string
         if (FindNoCase(*text, patternA) || FindNoCase(*text, patternB)) {
             site.rankText =
                 Utf8Prefix(fmt::format("{0}{1}", columnWord, site.rankNum), kRankTextMaxBytes);
-            if (columnWord == markers::kRightColumn) site.rankNum += 50;
+            if (columnWord == markers::kRightColumn) site.rankNum += kRightColumnOffset;
             return true;
         }
     }

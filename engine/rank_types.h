@@ -13,6 +13,9 @@ namespace velquist {
 inline constexpr const char* kNotFoundRankText = "无";
 inline constexpr const char* kFailedRankText = "查询失败";
 
+// A paid result in the right column carries its slot plus this as its rank number.
+inline constexpr int kRightColumnOffset = 50;
+
 // A promotion site with its rank state for one keyword. Each keyword's work item holds its own
 // copies, so workers never share one.
 struct STRUCT_SITE {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <ostream>
 
+#include "core/text.h"
+
 namespace velquist::service {
 
 namespace {
@@ -37,32 +39,7 @@ std::string TsvValue(const std::string& value) {
     return escaped;
 }
 
-bool IsWide(char32_t c) {
-    return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) ||
-           (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
-           (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
-           (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
-}
-
 }  // namespace
-
-std::size_t DisplayWidth(const std::string& text) {
-    std::size_t width = 0;
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const std::size_t length = lead < 0x80    ? 1
-                                   : lead >= 0xF0 ? 4
-                                   : lead >= 0xE0 ? 3
-                                   : lead >= 0xC0 ? 2
-                                                  : 1;
-        char32_t c = length == 1 ? lead : lead & (0xFF >> (length + 1));
-        for (std::size_t j = 1; j < length && i + j < text.size(); ++j)
-            c = (c << 6) | (static_cast<unsigned char>(text[i + j]) & 0x3F);
-        width += IsWide(c) ? 2 : 1;
-        i += length;
-    }
-    return width;
-}
 
 void PrintTable(std::ostream& out, const Table& table, TableFormat format) {
     if (format == TableFormat::Tsv) {

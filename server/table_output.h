@@ -18,7 +18,4 @@ struct Table {
 // backslash, tab, CR and LF inside values written as \\, \t, \r and \n.
 void PrintTable(std::ostream& out, const Table& table, TableFormat format);
 
-// Terminal columns of a UTF-8 text.
-std::size_t DisplayWidth(const std::string& text);
-
 }  // namespace velquist::service

@@ -133,6 +133,7 @@ struct VendorService::Impl {
     std::thread listener;
     std::thread watchdog;
     std::atomic<bool> listening{false};
+    std::atomic<bool> serverStopped{false};
     int port = 0;
     std::string error;
 
@@ -392,8 +393,7 @@ struct VendorService::Impl {
         }
         const auto size = static_cast<std::size_t>(package->tellg());
         response.set_content_provider(
-            size, kZip,
-            [package](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+            size, kZip, [package](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
                 std::vector<char> piece(std::min(length, kPackagePieceBytes));
                 package->seekg(static_cast<std::streamoff>(offset));
                 package->read(piece.data(), static_cast<std::streamsize>(piece.size()));
@@ -503,7 +503,8 @@ struct VendorService::Impl {
             stopRequested = true;
         }
         stopSignal.notify_all();
-        if (server) server->stop();
+        // The library's stop() must run once: a second call on a closed socket asserts.
+        if (server && !serverStopped.exchange(true)) server->stop();
     }
 };
 

@@ -44,9 +44,7 @@ std::string BuildFeedbackBody(const FeedbackForm& form, const MachineFacts& fact
 }
 
 std::string FeedbackUrl(const HostConfig& hosts) {
-    std::string base = ServiceBaseUrl(hosts.statisticsHost);
-    while (!base.empty() && base.back() == '/') base.pop_back();
-    return base + "/index.php?do=universal_opinion";
+    return ServiceBaseUrl(hosts.statisticsHost) + "/index.php?do=universal_opinion";
 }
 
 FeedbackResult SendFeedback(const HostConfig& hosts, const FeedbackForm& form,

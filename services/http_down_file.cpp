@@ -78,9 +78,8 @@ std::optional<std::string> HeaderValue(std::string_view header, std::string_view
     while (start != std::string_view::npos && start + 1 < header.size()) {
         ++start;
         std::size_t end = header.find('\n', start);
-        std::string_view line =
-            header.substr(start, end == std::string_view::npos ? std::string_view::npos
-                                                               : end - start);
+        std::string_view line = header.substr(
+            start, end == std::string_view::npos ? std::string_view::npos : end - start);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         const auto colon = line.find(':');
         if (colon != std::string_view::npos && Lower(line.substr(0, colon)) == wanted) {
@@ -135,7 +134,8 @@ class Socket {
                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             if (left.count() <= 0) return Result::TimedOut;
             pollfd item{fd(), events, 0};
-            const int ready = ::poll(&item, 1, static_cast<int>(std::min(left, kWaitSlice).count()));
+            const int ready =
+                ::poll(&item, 1, static_cast<int>(std::min(left, kWaitSlice).count()));
             if (ready > 0) return Result::Done;
             if (ready < 0 && errno != EINTR) return Result::ClosedEarly;
         }
@@ -154,8 +154,8 @@ class Socket {
         const std::unique_ptr<addrinfo, void (*)(addrinfo*)> addresses(found, ::freeaddrinfo);
         Result last = Result::ConnectFailed;
         for (const addrinfo* a = found; a; a = a->ai_next) {
-            m_fd = AdoptFd(
-                ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol));
+            m_fd = AdoptFd(::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                                    a->ai_protocol));
             if (!m_fd) continue;
             if (::connect(fd(), a->ai_addr, a->ai_addrlen) != 0) {
                 if (errno != EINPROGRESS) continue;
@@ -280,15 +280,15 @@ std::string PackageFileName(std::string_view url) {
         rest.remove_prefix(scheme + 3);
     const auto pathStart = rest.find_first_of("/?");
     rest = pathStart == std::string_view::npos ? std::string_view() : rest.substr(pathStart);
-    std::string name(rest.substr(rest.rfind('/') == std::string_view::npos ? 0 : rest.rfind('/') + 1));
+    std::string name(
+        rest.substr(rest.rfind('/') == std::string_view::npos ? 0 : rest.rfind('/') + 1));
     if (const auto zip = name.find(".zip"); zip != std::string::npos) name.resize(zip + 4);
     name = Utf8Prefix(name, kPackageNameMaxBytes);
-    const bool unusable =
-        name.empty() || name == "." || name == ".." || name == "temp" ||
-        std::any_of(name.begin(), name.end(), [](char c) {
-            const auto byte = static_cast<unsigned char>(c);
-            return byte < 0x20 || byte == 0x7F || c == '\\' || c == '/';
-        });
+    const bool unusable = name.empty() || name == "." || name == ".." || name == "temp" ||
+                          std::any_of(name.begin(), name.end(), [](char c) {
+                              const auto byte = static_cast<unsigned char>(c);
+                              return byte < 0x20 || byte == 0x7F || c == '\\' || c == '/';
+                          });
     return unusable ? std::string(kFallbackPackageName) : name;
 }
 
@@ -307,7 +307,8 @@ CHttpDownFile::Outcome CHttpDownFile::Download(const std::string& url,
         Outcome outcome = fetchOnce(*parts, targetFolder, location);
         if (outcome.ok() || location.empty()) return outcome;
         if (redirects >= m_limits.maxRedirects)
-            return {Result::TooManyRedirects, {},
+            return {Result::TooManyRedirects,
+                    {},
                     "more than " + std::to_string(m_limits.maxRedirects) + " redirects"};
         current = ResolveLocation(*parts, location);
     }
@@ -342,7 +343,8 @@ CHttpDownFile::Outcome CHttpDownFile::fetchOnce(const DownloadUrl& url,
     int lineBreaks = 0;
     while (lineBreaks <= 3) {
         if (header.size() >= m_limits.maxHeaderBytes)
-            return {Result::HeaderTooLarge, {},
+            return {Result::HeaderTooLarge,
+                    {},
                     "no end of the answer header within " +
                         std::to_string(m_limits.maxHeaderBytes) + " bytes"};
         char c = 0;
@@ -382,11 +384,12 @@ CHttpDownFile::Outcome CHttpDownFile::fetchOnce(const DownloadUrl& url,
     // Whatever stood there goes first; O_EXCL then never follows a link someone left in its
     // place.
     ::unlink(path.c_str());
-    UniqueFd file = AdoptFd(
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
+    UniqueFd file =
+        AdoptFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
     if (!file) {
         if (m_notifier) m_notifier->showMessage(kDownloadCreateFileFailed);
-        return {Result::CreateFileFailed, {}, "cannot create " + path + ": " + std::strerror(errno)};
+        return {
+            Result::CreateFileFailed, {}, "cannot create " + path + ": " + std::strerror(errno)};
     }
     const auto fail = [&path, &file](Result result, std::string detail) {
         file.reset();

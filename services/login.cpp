@@ -16,14 +16,7 @@ namespace {
 // An answer is a short enciphered JSON object; far more is no answer of the service.
 constexpr std::size_t kLoginAnswerMaxBytes = 64 * 1024;
 
-std::string WithoutTrailingSlash(std::string base) {
-    while (!base.empty() && base.back() == '/') base.pop_back();
-    return base;
-}
-
-std::string AccountBase(const HostConfig& hosts) {
-    return WithoutTrailingSlash(ServiceBaseUrl(hosts.accountHost));
-}
+std::string AccountBase(const HostConfig& hosts) { return ServiceBaseUrl(hosts.accountHost); }
 
 // At most `maxChars` UTF-8 characters.
 std::string Utf8CharPrefix(const std::string& text, std::size_t maxChars) {

@@ -19,8 +19,8 @@ std::optional<std::vector<long>> VersionParts(std::string_view text) {
     std::size_t start = 0;
     for (;;) {
         const auto dot = text.find('.', start);
-        const std::string_view part =
-            text.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
+        const std::string_view part = text.substr(
+            start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
         long value = 0;
         const auto [end, error] = std::from_chars(part.data(), part.data() + part.size(), value);
         if (part.empty() || part.size() > 9 || error != std::errc() ||

@@ -42,7 +42,8 @@ std::string CleanupMarkerPath(const std::string& dataFolder) {
 }
 
 std::string DownloadPercentText(std::uint64_t received, std::uint64_t total) {
-    const std::uint64_t percent = total == 0 ? 0 : std::min<std::uint64_t>(received, total) * 100 / total;
+    const std::uint64_t percent =
+        total == 0 ? 0 : std::min<std::uint64_t>(received, total) * 100 / total;
     return "已下载 " + std::to_string(percent) + "%";
 }
 
@@ -68,7 +69,8 @@ bool RecordAppVersion(const std::string& databasePath, const std::string& appNam
     if (!db.open(databasePath)) return false;
     WriteTransaction transaction(db);
     if (!transaction.begun()) return false;
-    DbStatement count(db, std::string("SELECT COUNT(*) FROM app WHERE appid=") + kUpdateAppId + ";");
+    DbStatement count(db,
+                      std::string("SELECT COUNT(*) FROM app WHERE appid=") + kUpdateAppId + ";");
     const int rc = count.step();
     if (rc != kSqliteRow) return false;
     const bool exists = count.columnInt(0) > 0;
@@ -100,13 +102,12 @@ bool WriteUpdateMarker(const std::string& dataFolder, const std::string& package
     const std::string path = UpdateMarkerPath(dataFolder);
     const std::string temporary = path + ".tmp";
     ::unlink(temporary.c_str());
-    UniqueFd file = AdoptFd(::open(temporary.c_str(),
-                                   O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
+    UniqueFd file = AdoptFd(
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
     if (!file) return false;
-    const bool written =
-        ::write(file.get().fd, packagePath.data(), packagePath.size()) ==
-            static_cast<ssize_t>(packagePath.size()) &&
-        ::fsync(file.get().fd) == 0;
+    const bool written = ::write(file.get().fd, packagePath.data(), packagePath.size()) ==
+                             static_cast<ssize_t>(packagePath.size()) &&
+                         ::fsync(file.get().fd) == 0;
     if (::close(file.release().fd) != 0 || !written ||
         std::rename(temporary.c_str(), path.c_str()) != 0) {
         ::unlink(temporary.c_str());
@@ -131,7 +132,8 @@ UpdateDownloadResult DownloadUpdate(const UpdateOffer& offer, const AppPaths& pa
     UpdateDownloadResult result;
     const std::string folder = DownloadFolder(paths.dataFolder);
     if (!EnsureFolder(folder)) {
-        result.download = {CHttpDownFile::Result::CreateFileFailed, {},
+        result.download = {CHttpDownFile::Result::CreateFileFailed,
+                           {},
                            "cannot create the download folder " + folder};
         return result;
     }

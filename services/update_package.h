@@ -28,10 +28,10 @@ inline constexpr const char* kUpdateDialogCaption =
 inline constexpr const char* kUpdateDialogText = "正在下载升级包";
 inline constexpr const char* kUpdateDownloadFailed = "升级包下载失败，请稍后再试！";
 
-std::string DownloadFolder(const std::string& dataFolder);        // + "/download"
-std::string UpdateScratchFolder(const std::string& dataFolder);   // + "/download/temp"
-std::string UpdateMarkerPath(const std::string& dataFolder);      // + "/update.txt"
-std::string CleanupMarkerPath(const std::string& dataFolder);     // + "/del.txt"
+std::string DownloadFolder(const std::string& dataFolder);       // + "/download"
+std::string UpdateScratchFolder(const std::string& dataFolder);  // + "/download/temp"
+std::string UpdateMarkerPath(const std::string& dataFolder);     // + "/update.txt"
+std::string CleanupMarkerPath(const std::string& dataFolder);    // + "/del.txt"
 
 // The progress texts: "已下载 %d%%", sizes as "%.2fMB", a speed as "%.2fMB/S" from 1 MB a
 // second up, else "%.2fKB/S", and "%s/%s - 下载速度 %s" of the three.

@@ -58,9 +58,7 @@ std::string ExitReportCode(const std::string& osText, const UsageReportIds& ids)
 
 std::string UsageReportUrl(const HostConfig& hosts, const std::string& act,
                            const std::string& code) {
-    std::string base = ServiceBaseUrl(hosts.reportHost);
-    while (!base.empty() && base.back() == '/') base.pop_back();
-    return base + "/clientlogin/?act=" + act + "&code=" + code;
+    return ServiceBaseUrl(hosts.reportHost) + "/clientlogin/?act=" + act + "&code=" + code;
 }
 
 std::optional<UsageReportIds> ParseLoginReportAnswer(const std::string& answer) {
@@ -98,6 +96,7 @@ struct UsageReporter::State {
     std::string osText;    // guarded by mutex
     bool exitDone = true;  // guarded by mutex; nothing pending before the first exit report
     mutable std::condition_variable exitDoneChanged;
+    std::atomic<bool> exitThreadEnded{false};  // the exit report's thread has nothing left to do
 };
 
 UsageReporter::UsageReporter(HostConfig hosts, std::string settingsPath)
@@ -106,8 +105,19 @@ UsageReporter::UsageReporter(HostConfig hosts, std::string settingsPath)
     m_state->settingsPath = std::move(settingsPath);
 }
 
-// A report thread still running keeps the state alive through its own reference.
-UsageReporter::~UsageReporter() = default;
+// The exit report's thread is joined once it has ended its work (the window waits for the done
+// flag, so that is at once): the process must not exit under a thread that is still leaving.
+// One still sending when its time is up keeps the state alive through its own reference.
+UsageReporter::~UsageReporter() {
+    if (!m_exitThread.joinable()) return;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (!m_state->exitThreadEnded && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (m_state->exitThreadEnded)
+        m_exitThread.join();
+    else
+        m_exitThread.detach();
+}
 
 void UsageReporter::sendLoginReport() {
     State& state = *m_state;
@@ -155,10 +165,13 @@ void UsageReporter::startExitReport(std::function<void()> done) {
         const std::lock_guard lock(m_state->mutex);
         m_state->exitDone = false;
     }
-    std::thread([state = m_state, done = std::move(done)] {
+    if (m_exitThread.joinable()) m_exitThread.join();  // a quit asks once; an earlier one is over
+    m_state->exitThreadEnded = false;
+    m_exitThread = std::thread([state = m_state, done = std::move(done)] {
         sendExitReportOn(*state);
         if (done) done();
-    }).detach();
+        state->exitThreadEnded = true;
+    });
 }
 
 bool UsageReporter::exitReportDone() const {

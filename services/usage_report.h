@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "core/host_config.h"
 
@@ -64,6 +65,7 @@ class UsageReporter {
     struct State;
     static void sendExitReportOn(State& state);
     std::shared_ptr<State> m_state;
+    std::thread m_exitThread;
 };
 
 }  // namespace velquist

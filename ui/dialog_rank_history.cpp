@@ -24,8 +24,6 @@ namespace velquist::ui {
 
 namespace {
 
-// A paid result in the right column carries its slot + 50 as its rank number.
-constexpr int kRightColumnOffset = 50;
 constexpr int kResultsPerPage = 10;
 constexpr int kMargin = 12;
 constexpr int kChartTop = 36;

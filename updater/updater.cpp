@@ -70,15 +70,17 @@ UpdaterOutcome RunUpdater(const UpdaterSettings& settings, const UpdaterHooks& h
     };
     const std::string cleanupMarker = CleanupMarkerPath(settings.dataFolder);
     std::error_code ec;
-    if (fs::exists(cleanupMarker, ec)) {
+    // Claimed by its removal: with both markers the program starts two of us at once, and only
+    // the one that took "del.txt" cleans up; the other goes on to install.
+    if (fs::remove(cleanupMarker, ec)) {
         const int removed = RemoveLeftovers(settings.programFolder);
-        fs::remove(cleanupMarker, ec);
         log("removed " + std::to_string(removed) + " leftover file(s) of the last update");
         return UpdaterOutcome::CleanedUp;
     }
 
     hooks.sleep(settings.checkDelay);
-    for (auto waited = std::chrono::milliseconds(0); hooks.programRunning(); waited += kRunningPoll) {
+    for (auto waited = std::chrono::milliseconds(0); hooks.programRunning();
+         waited += kRunningPoll) {
         if (waited >= settings.closeWait) {
             tell(kProgramRunningMessage);
             return UpdaterOutcome::ProgramRunning;

@@ -140,6 +140,8 @@ TEST(HostConfig, FileThenEnvironmentOverride) {
 
     EXPECT_EQ(ServiceBaseUrl("127.0.0.1:9000"), "http://127.0.0.1:9000");
     EXPECT_EQ(ServiceBaseUrl("https://x.test"), "https://x.test");
+    EXPECT_EQ(ServiceBaseUrl("https://x.test//"), "https://x.test");
+    EXPECT_EQ(ServiceBaseUrl("127.0.0.1:9000/"), "http://127.0.0.1:9000");
 }
 
 }  // namespace
